@@ -1,0 +1,105 @@
+// quorvex: a routing switcher on the network. The window when a display is there,
+// --headless (or no display) for a service.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <cstdio>
+#include <memory>
+
+#include "app/headless_view.h"
+#include "app/server_host.h"
+#include "app/shutdown_signals.h"
+#include "ui/window_front.h"
+
+namespace {
+
+bool HasDisplay() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+           qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
+}
+
+bool WantsHeadless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]) == "--headless" || QByteArray(argv[i]) == "--version" ||
+            QByteArray(argv[i]) == "--help" || QByteArray(argv[i]) == "-h")
+            return true;
+    return false;
+}
+
+struct Parsed {
+    qv::HostOptions host;
+    bool headless = false;
+};
+
+// Exits the process for --help, --version and bad options.
+Parsed ParseCommandLine(const QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Quorvex switcher network server"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption headless(QStringLiteral("headless"),
+                                      QStringLiteral("Run without a window, as a service."));
+    const QCommandLineOption dir(QStringLiteral("dir"),
+                                 QStringLiteral("Folder of the settings file and event log."),
+                                 QStringLiteral("DIR"));
+    const QCommandLineOption com(QStringLiteral("com"),
+                                 QStringLiteral("COM port N is the serial device at DEVICE."),
+                                 QStringLiteral("N=DEVICE"));
+    parser.addOption(headless);
+    parser.addOption(dir);
+    parser.addOption(com);
+    parser.process(app);
+
+    Parsed p;
+    p.headless = parser.isSet(headless);
+    p.host.folder = parser.isSet(dir) ? parser.value(dir) : QCoreApplication::applicationDirPath();
+    for (const QString& m : parser.values(com)) {
+        const qsizetype eq = m.indexOf(QLatin1Char('='));
+        bool ok = false;
+        const int n = eq > 0 ? m.left(eq).toInt(&ok) : 0;
+        if (!ok || n < 1 || n > 32767 || eq + 1 >= m.size()) {
+            std::fprintf(stderr, "quorvex: --com wants N=DEVICE with N from 1, got '%s'\n",
+                         qPrintable(m));
+            std::exit(2);
+        }
+        p.host.comDevices.insert(n, m.mid(eq + 1));
+    }
+    return p;
+}
+
+int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
+    qv::HeadlessView view;
+    qv::ServerHost host(options, view);
+    qv::Server& server = host.server();
+    qv::OnStopSignal(&app, [&server] { server.Form_Unload(); });
+    server.Form_Load();
+    return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("quorvex"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.02"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillmark Media Technologies"));
+
+    bool headless = WantsHeadless(argc, argv);
+    if (!headless && !HasDisplay()) {
+        std::fprintf(stderr, "quorvex: no display found, running headless\n");
+        headless = true;
+    }
+    if (headless) {
+        QCoreApplication app(argc, argv);
+        const Parsed p = ParseCommandLine(app);
+        return RunHeadless(app, p.host);
+    }
+    QApplication app(argc, argv);
+    const Parsed p = ParseCommandLine(app);
+    if (p.headless) return RunHeadless(app, p.host);
+    return qv::RunWindow(app, p.host);
+}

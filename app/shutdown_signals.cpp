@@ -1,0 +1,44 @@
+#include "app/shutdown_signals.h"
+
+#include <QObject>
+
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qv {
+namespace {
+int g_pipe[2] = {-1, -1};
+
+void Handler(int) {
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &c, 1);  // async-signal-safe
+}
+}  // namespace
+
+void OnStopSignal(QObject* parent, std::function<void()> handler) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [handler, notifier] {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(g_pipe[0], &c, 1);
+        notifier->setEnabled(false);  // one shut-down is enough
+        handler();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = Handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+}  // namespace qv
+#else
+namespace qv {
+// Windows: a console close ends the process; the window's close runs the shut-down.
+void OnStopSignal(QObject*, std::function<void()>) {}
+}  // namespace qv
+#endif

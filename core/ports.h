@@ -1,0 +1,184 @@
+// The small interfaces through which the core reaches sockets, the serial port, timers, the
+// operator's view, files and the clock. components/, ui/ and the headless front implement them;
+// tests implement them with fakes.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "core/variables.h"
+
+namespace qv {
+
+// A failure of an outside component, with the platform's number and description.
+class ComponentError : public std::exception {
+public:
+    ComponentError(Long number, std::string description)
+        : number_(number), description_(std::move(description)) {}
+    Long number() const { return number_; }
+    const std::string& description() const { return description_; }
+    const char* what() const noexcept override { return description_.c_str(); }
+
+private:
+    Long number_;
+    std::string description_;
+};
+
+// Error numbers of our own runtime, used where no component gives one.
+constexpr Long kErrInvalidCall = 5;     // invalid procedure call or argument
+constexpr Long kErrOverflow = 6;        // a number does not fit its width
+constexpr Long kErrFileIo = 75;         // path/file access error
+constexpr Long kErrInvalidValue = 380;  // invalid property value
+constexpr Long kErrPortOpen = 8002;     // invalid port number / cannot open
+constexpr Long kErrPortClosed = 8012;   // the device is not open
+
+// "Context" CR CR "Error # " sign-position number " - " description.
+std::string ErrorText(std::string_view context, Long number, std::string_view description);
+inline std::string ErrorText(std::string_view context, const ComponentError& e) {
+    return ErrorText(context, e.number(), e.description());
+}
+
+// Reports to the operator: a message box in the window, a line on stderr headless.
+// Never blocks the caller.
+class IReporter {
+public:
+    virtual ~IReporter() = default;
+    virtual void Report(const std::string& title, const std::string& text) = 0;
+};
+
+struct HistoryRow {
+    std::string address;
+    std::string description;
+};
+
+// Whoever shows the command history.
+class IHistoryView {
+public:
+    virtual ~IHistoryView() = default;
+    virtual void HistoryRowAdded(const HistoryRow& row) = 0;
+    virtual void HistoryFirstRowRemoved() = 0;
+    virtual void HistoryCleared() = 0;
+};
+
+enum class Lamp { Serial, Network };              // shpSerialStatus, shpRcvMsg
+enum class Label { CmdHistory, SerialStatus, RcvMsg };  // lblCmdHistory, lblSerialStatus, lblRcvMsg
+
+// The operator's window (or its headless stand-in).
+class IView : public IReporter, public IHistoryView {
+public:
+    virtual void SetLampColour(Lamp lamp, Long colour) = 0;
+    virtual void SetCaption(Label label, const std::string& text) = 0;
+    virtual void SetToolTip(Label label, const std::string& text) = 0;
+    // Status-bar panel 1..3 (panel 4 is the clock and keeps itself).
+    virtual void SetStatusPanel(int panel, const std::string& text) = 0;
+    // Changes only the main window's z-order: kTopMost or kNotTopMost.
+    virtual void ApplyZOrder(Long insertAfter) = 0;
+    // Closes every open window, last opened first.
+    virtual void CloseAllWindows() = 0;
+};
+
+// A window timer with the timer rule: enabling an enabled timer leaves its period running;
+// setting the interval, or disabling and enabling, starts a new full period.
+class ITimer {
+public:
+    virtual ~ITimer() = default;
+    virtual void SetEnabled(bool on) = 0;
+    virtual bool Enabled() const = 0;
+    virtual void SetInterval(int ms) = 0;
+    virtual int Interval() const = 0;
+};
+
+// Files, by full path. Every call throws ComponentError on failure.
+class IFileSystem {
+public:
+    virtual ~IFileSystem() = default;
+    virtual bool Exists(const std::string& path) const = 0;
+    virtual void Remove(const std::string& path) = 0;
+    virtual std::string ReadAll(const std::string& path) const = 0;
+    // Writes the new file beside the old one and replaces it in one rename.
+    virtual void WriteReplace(const std::string& path, std::string_view data) = 0;
+    virtual void Append(const std::string& path, std::string_view data) = 0;
+};
+
+struct LocalDateTime {
+    int year = 2000, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+
+// Qt-style patterns of the user's short date and long time ("M/d/yyyy", "h:mm:ss AP").
+struct DateTimePatterns {
+    std::string shortDate = "M/d/yyyy";
+    std::string longTime = "h:mm:ss AP";
+};
+
+class IClock {
+public:
+    virtual ~IClock() = default;
+    virtual LocalDateTime Now() const = 0;
+    virtual DateTimePatterns Patterns() const = 0;
+};
+
+// Events raised by the socket array; the server handles them.
+class ISocketEvents {
+public:
+    virtual ~ISocketEvents() = default;
+    virtual void ConnectionRequest(Long requestId) = 0;
+    virtual void DataArrival(Integer index) = 0;
+    virtual void Disconnected(Integer index) = 0;  // the client went away
+};
+
+// The socket control array wscktClients: element 0 listens, elements 1.. carry a client each.
+class ISocketArray {
+public:
+    enum class WriteResult { Ok, Failed, Overflow };
+    virtual ~ISocketArray() = default;
+    virtual void SetEvents(ISocketEvents* events) = 0;
+    // Element 0. Listen and MoveListener throw ComponentError.
+    virtual void Listen(Long port) = 0;
+    virtual void MoveListener(Long port) = 0;
+    virtual void CloseListener() = 0;
+    virtual bool Listening() const = 0;
+    // Client elements. CreateElement makes element i (i == current count + 1).
+    virtual void CreateElement(Integer index) = 0;
+    virtual void RemoveElement(Integer index) = 0;
+    // Takes the pending connection over into element i; throws ComponentError.
+    virtual void Accept(Integer index, Long requestId) = 0;
+    // Closes a pending connection that gets no slot.
+    virtual void Refuse(Long requestId) = 0;
+    virtual bool Connected(Integer index) const = 0;
+    virtual std::string PeerAddress(Integer index) const = 0;
+    // All characters waiting on element i; throws ComponentError.
+    virtual std::string ReadAll(Integer index) = 0;
+    // Overflow: the client's pending output passed the cap.
+    virtual WriteResult Write(Integer index, std::string_view text) = 0;
+    // Action 7; raises no disconnect event.
+    virtual void Close(Integer index) = 0;
+};
+
+class ISerialEvents {
+public:
+    virtual ~ISerialEvents() = default;
+    virtual void OnComm(Integer commEvent) = 0;
+    // The device went away under the open port; the port is closed.
+    virtual void PortLost(const ComponentError& error) = 0;
+};
+
+constexpr Integer kCommEventReceive = 2;  // received characters are waiting
+
+// The serial control MSComm1. Members throw ComponentError on failure.
+class ISerialPort {
+public:
+    virtual ~ISerialPort() = default;
+    virtual void SetEvents(ISerialEvents* events) = 0;
+    virtual std::string Settings() const = 0;
+    virtual void SetSettings(const std::string& settings) = 0;
+    virtual Integer CommPort() const = 0;
+    virtual void SetCommPort(Integer port) = 0;
+    virtual bool PortOpen() const = 0;
+    virtual void SetPortOpen(bool open) = 0;
+    virtual Long InBufferCount() const = 0;
+    virtual std::string Input() = 0;
+    virtual void Output(char c) = 0;
+};
+
+}  // namespace qv
