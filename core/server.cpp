@@ -109,7 +109,7 @@ void Server::CloseServer() {
     } catch (const ComponentError&) {
     }
     const Integer n = v_.ClientSlotCount;
-    for (Integer i = 1; i <= n; ++i) {
+    for (int i = 1; i <= n; ++i) {
         try {
             if (p_.sockets.Connected(i)) {
                 LogIPActivity("Client Disconnect", p_.sockets.PeerAddress(i));
@@ -174,7 +174,7 @@ void Server::cmdClearList_Click() { recorder_.ClearHistory(); }
 void Server::ConnectionRequest(Long requestId) {
     Integer slot = 0;
     const Integer count = v_.ClientSlotCount;
-    for (Integer i = 1; i <= count; ++i) {
+    for (int i = 1; i <= count; ++i) {
         if (!p_.sockets.Connected(i)) {
             slot = i;
             break;
@@ -228,7 +228,7 @@ void Server::DropClient(Integer index) {
 
 void Server::mnuDisconnectAllClients_Click() {
     const Integer n = v_.ClientSlotCount;
-    for (Integer i = 1; i <= n; ++i) {
+    for (int i = 1; i <= n; ++i) {
         try {
             if (p_.sockets.Connected(i)) {
                 LogIPActivity("Client Disconnect", p_.sockets.PeerAddress(i));
@@ -257,7 +257,7 @@ void Server::SendtoIP(std::string_view text) {
     NetworkLampOn(false);
     v_.IdleTicks = 0;
     const Integer n = v_.ClientSlotCount;
-    for (Integer i = 1; i <= n; ++i)
+    for (int i = 1; i <= n; ++i)
         if (v_.LoggedIn[i] && p_.sockets.Connected(i)) WriteTo(i, text);
 }
 
@@ -305,14 +305,14 @@ void Server::tmrDecodeTcp_Timer() {
     BumpIdleTicks();
     int withText = 0;
     const Integer n = v_.ClientSlotCount;
-    for (Integer i = 1; i <= n && i <= v_.ClientSlotCount; ++i) {
+    for (int i = 1; i <= n && i <= v_.ClientSlotCount; ++i) {
         if (v_.ClientBuffer[i].empty()) continue;
         ++withText;
         DrainClient(i);
     }
     if (v_.IdleTicks > kIdleFlushTicks) {
         v_.IdleTicks = 0;
-        for (Integer i = 1; i <= v_.ClientSlotCount; ++i) {
+        for (int i = 1; i <= v_.ClientSlotCount; ++i) {
             v_.ClientBuffer[i].clear();
             if (!v_.LoggedIn[i]) SendtoSingleIP(kLoginInvalid, i);
         }

@@ -1,0 +1,340 @@
+// Client connections, intake, login and the send routines, driven tick by tick on fakes.
+#include <QtTest>
+
+#include "fakes.h"
+
+using namespace qv;
+using namespace qv::test;
+
+namespace {
+const std::string kPrompt = "Enter Password>";
+const std::string kOk = "Login Sucessful\r\n";
+const std::string kInvalid = "Invalid password, Please try again>";
+}  // namespace
+
+class TestClients : public QObject {
+    Q_OBJECT
+private slots:
+    void login_data();
+    void login();
+    void notLoggedInGetsNoSwitcherOutput();
+    void idleFlushAfterMoreThan200QuietTicks();
+    void decodeTimerStopsOneTickAfterLastText();
+    void slotsAreReusedLowestFirst();
+    void disconnectAllClients();
+    void reusedSlotStartsClean();
+    void sendRoutines();
+    void clientThatStopsReadingIsPutOff();
+    void slotLimitRefusesAndServesTheRest();
+    void failedTakeOverLeavesSlotFree();
+    void burstIsWorkedOffAtOnceInOrder();
+    void passThroughForwardsUnrecorded();
+    void serialSendErrorStillRecordsAndRemoves();
+    void megabyteOfGarbageIsDropped();
+};
+
+void TestClients::login_data() {
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QStringList>("sends");
+    QTest::addColumn<QByteArray>("toClient");
+    QTest::addColumn<QByteArray>("toSwitcher");
+    QTest::addColumn<bool>("loggedIn");
+
+    const QByteArray prompt = QByteArray::fromStdString(kPrompt);
+    const QByteArray ok = QByteArray::fromStdString(kOk);
+    const QByteArray bad = QByteArray::fromStdString(kInvalid);
+    QTest::newRow("no password") << "" << QStringList{} << ok << QByteArray() << true;
+    QTest::newRow("password set") << "abc" << QStringList{} << prompt << QByteArray() << false;
+    QTest::newRow("correct") << "abc" << QStringList{"abc"} << prompt + ok << QByteArray() << true;
+    QTest::newRow("too short waits") << "abc" << QStringList{"ab"} << prompt << QByteArray() << false;
+    QTest::newRow("split over two sends") << "abc" << QStringList{"a", "bc"} << prompt + ok
+                                          << QByteArray() << true;
+    QTest::newRow("wrong case") << "abc" << QStringList{"ABC"} << prompt + bad << QByteArray() << false;
+    QTest::newRow("wrong, then retry at once") << "abc" << QStringList{"abd", "abc"}
+                                               << prompt + bad + ok << QByteArray() << true;
+    QTest::newRow("wrong with more text: all discarded")
+        << "abc" << QStringList{"xyzabc"} << prompt + bad << QByteArray() << false;
+    QTest::newRow("stray line end first") << "abc" << QStringList{"\r\nabc"} << prompt + bad
+                                          << QByteArray() << false;
+    QTest::newRow("password CR LF: CR forwarded, LF dropped")
+        << "abc" << QStringList{"abc\r\n"} << prompt + ok << QByteArray("\r") << true;
+}
+
+void TestClients::login() {
+    QFETCH(QString, password);
+    QFETCH(QStringList, sends);
+    CoreFixture f;
+    f.Start();
+    f.v().Password = password.toStdString();
+    f.sockets.Connect("10.0.0.1");
+    for (const QString& s : sends) f.sockets.Send(1, s.toStdString());
+    QTEST(QByteArray::fromStdString(f.sockets.elements[1].out), "toClient");
+    QTEST(QByteArray::fromStdString(f.serial.written), "toSwitcher");
+    QTEST(bool(f.v().LoggedIn[1]), "loggedIn");
+    // Logins are not recorded; a lone CR describes as nothing.
+    QCOMPARE(f.view.rows.size(), size_t(1));
+    QCOMPARE(f.view.rows[0].description, std::string("Client Connection Request"));
+}
+
+void TestClients::notLoggedInGetsNoSwitcherOutput() {
+    CoreFixture f;
+    f.Start();
+    f.v().Password = "pw";
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Connect("10.0.0.2");
+    f.sockets.Send(2, "pw");
+    f.sockets.TakeOut(1);
+    f.sockets.TakeOut(2);
+    f.serial.Feed("OK\r\n");
+    QCOMPARE(f.sockets.TakeOut(1), std::string());
+    QCOMPARE(f.sockets.TakeOut(2), std::string("OK\r\n"));
+}
+
+void TestClients::idleFlushAfterMoreThan200QuietTicks() {
+    CoreFixture f;
+    f.Start();
+    f.v().Password = "abc";
+    f.sockets.Connect("10.0.0.1");  // types part of the password
+    f.sockets.Connect("10.0.0.2");  // logs in, leaves half a unit
+    f.sockets.Connect("10.0.0.3");  // types nothing
+    f.sockets.Send(2, "abc");
+    f.sockets.Send(1, "ab");
+    f.sockets.Send(2, "\x14XY");
+    for (Integer i = 1; i <= 3; ++i) f.sockets.TakeOut(i);
+    QVERIFY(f.decodeTcp.Enabled());
+
+    f.sched.Advance(200 * kDecodeTcpIntervalMs);
+    QCOMPARE(f.decodeTcp.ticks, 200);
+    QCOMPARE(f.v().IdleTicks, Integer(200));
+    QCOMPARE(f.sockets.TakeOut(1), std::string());
+    QCOMPARE(f.v().ClientBuffer[1].view(), std::string_view("ab"));
+
+    f.sched.Advance(kDecodeTcpIntervalMs);  // tick 201
+    QCOMPARE(f.sockets.TakeOut(1), kInvalid);
+    QCOMPARE(f.sockets.TakeOut(2), std::string());  // logged in: emptied silently
+    QCOMPARE(f.sockets.TakeOut(3), kInvalid);       // prompted too, though it typed nothing
+    QVERIFY(f.v().ClientBuffer[1].empty() && f.v().ClientBuffer[2].empty());
+    QCOMPARE(f.v().IdleTicks, Integer(0));
+    QVERIFY(f.serial.written.empty());
+    // The walk of that tick still found text, so one more tick runs, then the timer stops.
+    f.sched.Advance(kDecodeTcpIntervalMs);
+    QVERIFY(!f.decodeTcp.Enabled());
+}
+
+void TestClients::decodeTimerStopsOneTickAfterLastText() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Send(1, "\x14" "123");
+    QVERIFY(f.decodeTcp.Enabled());
+    f.sched.Advance(3 * kDecodeTcpIntervalMs);
+    f.sockets.Send(1, "456");  // completes the unit at arrival
+    QCOMPARE(f.serial.written, std::string("\x14" "123456"));
+    f.sched.Advance(kDecodeTcpIntervalMs);
+    QVERIFY(!f.decodeTcp.Enabled());
+    const int ticks = f.decodeTcp.ticks;
+    f.sched.Advance(1000);
+    QCOMPARE(f.decodeTcp.ticks, ticks);
+}
+
+void TestClients::slotsAreReusedLowestFirst() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Connect("10.0.0.2");
+    f.sockets.Hangup(1);
+    QCOMPARE(f.view.rows.back().description, std::string("Client Disconnect"));
+    QCOMPARE(f.view.rows.back().address, std::string("10.0.0.1"));
+    f.sockets.Connect("10.0.0.3");
+    QCOMPARE(f.sockets.PeerAddress(1), std::string("10.0.0.3"));
+    QCOMPARE(f.v().ClientSlotCount, Integer(2));
+    QCOMPARE(f.view.panels[1], std::string("Client Connections: 0002"));
+    f.sockets.Connect("10.0.0.4");
+    QCOMPARE(f.view.panels[1], std::string("Client Connections: 0003"));
+    QCOMPARE(f.v().ClientBuffer.size(), size_t(4));
+    QCOMPARE(f.v().LoggedIn.size(), size_t(4));
+}
+
+void TestClients::disconnectAllClients() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Connect("10.0.0.2");
+    f.sockets.Hangup(2);
+    f.view.rows.clear();
+    f.server->mnuDisconnectAllClients_Click();
+    QVERIFY(f.sockets.elements.empty());
+    QCOMPARE(f.view.rows.size(), size_t(1));
+    QCOMPARE(f.view.rows[0].address, std::string("10.0.0.1"));
+    QCOMPARE(f.view.rows[0].description, std::string("Client Disconnect"));
+    QCOMPARE(f.v().ClientSlotCount, Integer(0));
+    QCOMPARE(f.v().ConnectionCount, Integer(0));
+    QCOMPARE(f.v().ClientBuffer.size(), size_t(1));
+    QCOMPARE(f.v().LoggedIn.size(), size_t(1));
+    QCOMPARE(f.view.panels[1], std::string("Client Connections: 0000"));
+    QVERIFY(f.sockets.listening);
+    f.sockets.Connect("10.0.0.5");
+    QCOMPARE(f.v().ClientSlotCount, Integer(1));
+    QCOMPARE(f.sockets.PeerAddress(1), std::string("10.0.0.5"));
+}
+
+void TestClients::reusedSlotStartsClean() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Send(1, "\x14" "12");  // half a unit, then gone
+    f.sockets.Hangup(1);
+    f.sockets.Connect("10.0.0.2");
+    QVERIFY(f.v().ClientBuffer[1].empty());
+    f.sockets.Send(1, "\x14" "ABCDEF");
+    QCOMPARE(f.serial.written, std::string("\x14" "ABCDEF"));
+}
+
+void TestClients::sendRoutines() {
+    CoreFixture f;
+    f.Start();
+    f.server->SendtoIP("nobody");  // no client: lamp and idle counter still
+    QCOMPARE(f.view.lamps[Lamp::Network], kColourGreen);
+    QCOMPARE(f.v().IdleTicks, Integer(0));
+
+    f.v().Password = "pw";
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Connect("10.0.0.2");
+    f.sockets.Connect("10.0.0.3");
+    f.sockets.Send(1, "pw");
+    f.sockets.Send(2, "pw");
+    for (Integer i = 1; i <= 3; ++i) f.sockets.TakeOut(i);
+    f.server->SendtoIP("all");
+    QCOMPARE(f.sockets.TakeOut(1), std::string("all"));
+    QCOMPARE(f.sockets.TakeOut(2), std::string("all"));
+    QCOMPARE(f.sockets.TakeOut(3), std::string());
+    f.server->SendtoSingleIP("one", 3);
+    QCOMPARE(f.sockets.TakeOut(3), std::string("one"));
+    f.sockets.Hangup(3);
+    f.server->SendtoSingleIP("gone", 3);
+    f.server->SendtoSingleIP("no such slot", 99);
+    QCOMPARE(f.sockets.TakeOut(3), std::string());
+}
+
+void TestClients::clientThatStopsReadingIsPutOff() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Connect("10.0.0.2");
+    f.sockets.elements[1].overflow = true;
+    f.view.rows.clear();
+    f.serial.Feed("status\r\n");
+    QVERIFY(!f.sockets.Connected(1));
+    QCOMPARE(f.v().ConnectionCount, Integer(1));
+    QCOMPARE(f.view.rows[0].address, std::string("10.0.0.1"));
+    QCOMPARE(f.view.rows[0].description, std::string("Client Disconnect"));
+    QVERIFY(f.sockets.TakeOut(2).find("status\r\n") != std::string::npos);
+    f.serial.Feed("more\r\n");
+    QVERIFY(f.sockets.TakeOut(2).find("more\r\n") != std::string::npos);
+}
+
+void TestClients::slotLimitRefusesAndServesTheRest() {
+    CoreFixture f;
+    f.Start();
+    // Every slot number taken (set up directly: one walk per connection makes 32,767 real
+    // connects quadratic).
+    for (int i = 1; i <= kMaxClientSlots; ++i) {
+        auto& e = f.sockets.elements[Integer(i)];
+        e.connected = true;
+        e.peer = "10.1.0.1";
+    }
+    f.v().ClientSlotCount = kMaxClientSlots;
+    f.v().ConnectionCount = kMaxClientSlots;
+    f.v().ClientBuffer.resize(kMaxClientSlots + 1);
+    f.v().LoggedIn.assign(kMaxClientSlots + 1, true);
+
+    const Long refused = f.sockets.Connect("10.9.9.9");
+    QCOMPARE(f.sockets.refused, std::vector<Long>{refused});
+    QCOMPARE(f.v().ClientSlotCount, kMaxClientSlots);
+    QCOMPARE(f.v().ConnectionCount, kMaxClientSlots);
+    f.sockets.Hangup(kMaxClientSlots);
+    f.sockets.Connect("10.2.0.2");
+    QCOMPARE(f.sockets.PeerAddress(kMaxClientSlots), std::string("10.2.0.2"));
+    f.sockets.Send(kMaxClientSlots, "\r");
+    QCOMPARE(f.serial.written, std::string("\r"));
+    f.server->SendtoIP("to all");
+    QCOMPARE(f.sockets.TakeOut(1), std::string("to all"));
+    QCOMPARE(f.sockets.TakeOut(kMaxClientSlots), std::string("Login Sucessful\r\nto all"));
+    f.server->mnuDisconnectAllClients_Click();
+    QVERIFY(f.sockets.elements.empty());
+}
+
+void TestClients::failedTakeOverLeavesSlotFree() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.failAccept = true;
+    f.sockets.Connect("10.0.0.1");
+    QCOMPARE(f.v().ConnectionCount, Integer(0));
+    QVERIFY(!f.sockets.Connected(1));
+    f.sockets.failAccept = false;
+    f.sockets.Connect("10.0.0.2");
+    QCOMPARE(f.v().ClientSlotCount, Integer(1));
+    QCOMPARE(f.v().ConnectionCount, Integer(1));
+}
+
+void TestClients::burstIsWorkedOffAtOnceInOrder() {
+    CoreFixture f;
+    f.Start();
+    f.v().MaxListSize = 1000;
+    f.sockets.Connect("10.0.0.1");
+    std::string burst, expected;
+    for (int i = 0; i < 100; ++i) {
+        char unit[8];
+        std::snprintf(unit, sizeof unit, "\x14%06d", i);
+        burst += unit;
+    }
+    expected = burst;
+    burst += "\x14" "12";  // and half a unit
+    f.sockets.Send(1, burst);
+    QCOMPARE(f.serial.written, expected);
+    QCOMPARE(f.view.rows.size(), size_t(101));
+    QCOMPARE(f.view.rows[1].description, std::string("^T000000"));
+    QCOMPARE(f.view.rows[100].description, std::string("^T000099"));
+    QCOMPARE(f.v().ClientBuffer[1].view(), std::string_view("\x14" "12"));
+}
+
+void TestClients::passThroughForwardsUnrecorded() {
+    CoreFixture f;
+    f.Start();
+    f.v().PassThruMode = true;
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Send(1, "plain text\x14\r\n");
+    QCOMPARE(f.serial.written, std::string("plain text\x14\r\n"));
+    QCOMPARE(f.view.rows.size(), size_t(1));  // the connection only
+}
+
+void TestClients::serialSendErrorStillRecordsAndRemoves() {
+    CoreFixture f;
+    f.serial.failingPorts = {1};
+    f.Start();
+    f.view.reports.clear();
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Send(1, "\x14" "ABCDEF" "\x13" "1234");
+    QCOMPARE(f.view.reports.size(), size_t(2));  // one per unit
+    QCOMPARE(f.view.reports[0].first, std::string("Serial Send Error"));
+    QCOMPARE(f.view.reports[0].second,
+             std::string("Error Sending Message to serial port\r\rError #  8012 - The device is not open"));
+    QVERIFY(f.v().ClientBuffer[1].empty());
+    QCOMPARE(f.view.rows.back().description, std::string("^S1234"));
+}
+
+void TestClients::megabyteOfGarbageIsDropped() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    std::string garbage(1 << 20, 'g');
+    f.sockets.Send(1, garbage);
+    QVERIFY(f.v().ClientBuffer[1].empty());
+    QVERIFY(f.serial.written.empty());
+    QCOMPARE(f.view.rows.size(), size_t(1));
+    f.sockets.Send(1, "\r");  // and the client still works
+    QCOMPARE(f.serial.written, std::string("\r"));
+}
+
+QTEST_APPLESS_MAIN(TestClients)
+#include "tst_clients.moc"
