@@ -348,17 +348,29 @@ void Server::OnComm(Integer commEvent) {
     }
     v_.SerialBuffer.append(work);
     p_.timers.CmndChk.SetEnabled(true);
-    DrainSerial();
+    DrainSerial(false);
 }
 
 void Server::PortLost(const ComponentError& error) {
     p_.view.Report("Server Error", ErrorText("Switcher Server Error", error));
 }
 
-void Server::DrainSerial() {
+void Server::DrainSerial(bool fromTick) {
     // Every complete piece is worked off at once; a step that consumes nothing ends the run.
+    // In a quiet backlog the relays of this very run are not new traffic: each noise-led piece
+    // would otherwise wait 11 more ticks, and well-formed frames behind a burst of noise would
+    // wait minutes.
+    const bool backlog = fromTick && v_.IdleTicks >= kMarkerQuietTicks &&
+                         v_.SerialBuffer.size() > kSerialBacklogBytes;
+    const Integer quiet = v_.IdleTicks;
+    bool relayed = false;
     while (!v_.SerialBuffer.empty() && DecodeSerialMessage(v_, *this)) {
+        if (backlog && v_.IdleTicks == 0) {
+            relayed = true;
+            v_.IdleTicks = quiet;
+        }
     }
+    if (relayed) v_.IdleTicks = 0;
     if (v_.SerialBuffer.size() > kSerialBufferLimit) {
         // Text that never completes a piece is relayed as it stands rather than kept for ever.
         const std::string all(v_.SerialBuffer.view());
@@ -373,7 +385,7 @@ void Server::tmrCmndChk_Timer() {
         p_.timers.CmndChk.SetEnabled(false);
         p_.view.SetLampColour(Lamp::Serial, kColourRed);
     } else {
-        DrainSerial();
+        DrainSerial(true);
     }
     if (v_.IdleTicks > kSerialCleanupTicks) {
         v_.IdleTicks = 0;

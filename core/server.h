@@ -27,6 +27,9 @@ constexpr Integer kSerialCleanupTicks = 500; // a stuck switcher buffer is disca
 
 // Switcher text that never completes a piece is relayed as it stands beyond this size.
 constexpr std::size_t kSerialBufferLimit = 64 * 1024;
+// A quiet tick that finds more than this in the switcher buffer works the whole backlog off:
+// the switcher's own output never leaves that much unframed, so it is noise or lost framing.
+constexpr std::size_t kSerialBacklogBytes = 1024;
 
 constexpr Integer kMaxClientSlots = kIntegerMax;
 
@@ -114,7 +117,7 @@ private:
     void DropClient(Integer index);  // the client went away (or is put off)
     void WriteTo(Integer index, std::string_view text);
     void DrainClient(Integer index);
-    void DrainSerial();
+    void DrainSerial(bool fromTick);
     void BumpIdleTicks();
 
     // ClientLink / SwitcherLink.

@@ -93,6 +93,18 @@ void TestSwitcher::framing_data() {
         << Script{Feed(kHelpHead, {kHelpHead}, {"Sending Help Menu"}),
                   Feed("\x07" "a\x18" "b\r\n", {"\x07" "a\x18" "b\r\n"}),
                   Feed("Fx31)\r\n", {"Fx31)\r\n"}), Feed("\x07" "OK1", {"\x07" "OK1"}, {"^GOK1"})};
+    {
+        // A quiet backlog of noise is worked off in one tick, frames and all.
+        std::string noise, frames;
+        std::vector<std::string> pieces, records;
+        for (int i = 0; i < 40; ++i) {
+            noise += std::string(30, 'n') + "\x18" + char('A' + i % 26) + "12345678";
+            pieces.push_back(std::string("\x18") + char('A' + i % 26) + "12345678");
+            records.push_back("^X" + std::to_string('A' + i % 26) + "12345678");
+        }
+        QTest::newRow("backlog of noise-led frames in one quiet tick")
+            << Script{Feed(noise), Ticks(10), Ticks(1, pieces, records)};
+    }
     QTest::newRow("line without CR LF discarded after more than 500 quiet ticks")
         << Script{Feed("partial"), Ticks(500), Ticks(1), Feed("\r\n", {"\r\n"})};
 }
@@ -101,6 +113,7 @@ void TestSwitcher::framing() {
     QFETCH(Script, script);
     CoreFixture f;
     f.Start();
+    f.v().MaxListSize = 1000;
     f.sockets.Connect("10.0.0.1");
     f.sockets.elements[1].writes.clear();
     f.view.rows.clear();
