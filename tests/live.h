@@ -58,6 +58,11 @@ public:
         }
         return out;
     }
+    termios Attributes() const {
+        termios t{};
+        ::tcgetattr(slave_, &t);
+        return t;
+    }
     void CloseMaster() {
         if (master_ >= 0) ::close(master_);
         master_ = -1;

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Quorvex needs on Debian 12 (run as root).
+# Does nothing when everything is there already.
+set -euo pipefail
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
+          libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
