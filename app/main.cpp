@@ -34,6 +34,7 @@ bool WantsHeadless(int argc, char** argv) {
 struct Parsed {
     qv::HostOptions host;
     bool headless = false;
+    QString screenshots;
 };
 
 // Exits the process for --help, --version and bad options.
@@ -50,13 +51,19 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
     const QCommandLineOption com(QStringLiteral("com"),
                                  QStringLiteral("COM port N is the serial device at DEVICE."),
                                  QStringLiteral("N=DEVICE"));
+    QCommandLineOption shots(QStringLiteral("screenshots"),
+                             QStringLiteral("Save the window and dialogs as PNG in DIR, then exit."),
+                             QStringLiteral("DIR"));
+    shots.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(headless);
     parser.addOption(dir);
     parser.addOption(com);
+    parser.addOption(shots);
     parser.process(app);
 
     Parsed p;
     p.headless = parser.isSet(headless);
+    p.screenshots = parser.value(shots);
     p.host.folder = parser.isSet(dir) ? parser.value(dir) : QCoreApplication::applicationDirPath();
     for (const QString& m : parser.values(com)) {
         const qsizetype eq = m.indexOf(QLatin1Char('='));
@@ -101,5 +108,5 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const Parsed p = ParseCommandLine(app);
     if (p.headless) return RunHeadless(app, p.host);
-    return qv::RunWindow(app, p.host);
+    return qv::RunWindow(app, p.host, p.screenshots);
 }

@@ -105,6 +105,8 @@ public:
     // Disconnects all clients and moves the listener to TcpPort.
     void ApplyTcpPort();
     std::string SerialSettingsText() const;  // as the serial control reads now
+    // A report to the operator (non-blocking).
+    void Report(const std::string& title, const std::string& text) { p_.view.Report(title, text); }
     void ShowLogFilePanel();
     void ShowPassThruPanel();
 

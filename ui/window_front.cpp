@@ -1,13 +1,63 @@
 #include "ui/window_front.h"
 
-#include "app/headless_view.h"
+#include <QDir>
+#include <QScreen>
+#include <QTimer>
+
+#include "ui/frm_change_password.h"
+#include "ui/frm_quorvex.h"
+#include "ui/frm_setup.h"
 
 namespace qv {
 
-int RunWindow(QApplication& app, const HostOptions& options) {
-    HeadlessView view;
-    ServerHost host(options, view);
+namespace {
+constexpr int kScreenshotDelayMs = 2500;  // time for the demo traffic to show
+
+void Shoot(QWidget* w, const QString& dir, const char* name) {
+    w->grab().save(QDir(dir).filePath(QString::fromLatin1(name)));
+}
+
+void TakeScreenshots(frmQuorvex& window, Server& server, const QString& dir) {
+    QDir().mkpath(dir);
+    Shoot(&window, dir, "main-window.png");
+    {
+        frmSetup setup(server, window.prompts(), &window);
+        setup.show();
+        QApplication::processEvents();
+        Shoot(&setup, dir, "setup.png");
+    }
+    {
+        frmChangePassword change(server, window.prompts(), &window);
+        change.show();
+        QApplication::processEvents();
+        Shoot(&change, dir, "change-password.png");
+    }
+    frmQuorvexAbout about(server, &window);
+    about.show();
+    QApplication::processEvents();
+    Shoot(&about, dir, "about.png");
+    about.hide();
+    window.close();
+}
+}  // namespace
+
+int RunWindow(QApplication& app, const HostOptions& options, const QString& screenshotDir) {
+    // The windows are laid out for a small dialog font (DejaVu runs wider than the classic one).
+    QFont font = QApplication::font();
+    font.setPointSizeF(7.5);
+    QApplication::setFont(font);
+    frmQuorvex window;
+    ServerHost host(options, window);
+    window.Attach(host.server());
     host.server().Form_Load();
+    if (const QScreen* screen = window.screen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+    window.show();
+    if (!screenshotDir.isEmpty()) {
+        QTimer::singleShot(kScreenshotDelayMs, &window, [&window, &host, screenshotDir] {
+            TakeScreenshots(window, host.server(), screenshotDir);
+        });
+    }
     return app.exec();
 }
 

@@ -7,6 +7,8 @@
 
 namespace qv {
 
-int RunWindow(QApplication& app, const HostOptions& options);
+// screenshotDir: when set, the window and each dialog are saved there as PNG after a short
+// while, then the program shuts down (for the documentation).
+int RunWindow(QApplication& app, const HostOptions& options, const QString& screenshotDir = {});
 
 }  // namespace qv
