@@ -142,7 +142,7 @@ void frmQuorvex::Report(const std::string& title, const std::string& text) {
     auto* box = new QMessageBox(QMessageBox::Critical, Latin1(title), BoxText(text), QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
-    connect(box, &QObject::destroyed, this, [this, key] { openReports_.remove(key); });
+    connect(box, &QDialog::finished, this, [this, key] { openReports_.remove(key); });
     box->show();
 }
 

@@ -1,0 +1,428 @@
+// The operator's window and dialogs on the offscreen platform, over the core on fakes.
+// Confirmations are answered by the test.
+#include <QMessageBox>
+#include <QtTest>
+#include <deque>
+
+#include "fakes.h"
+#include "ui/frm_change_password.h"
+#include "ui/frm_quorvex.h"
+#include "ui/frm_quorvex_about.h"
+#include "ui/frm_setup.h"
+
+using namespace qv;
+using namespace qv::test;
+
+namespace {
+
+struct UiFixture {
+    FakeScheduler sched;
+    FakeTimer led2{sched, "led2"}, led{sched, "led"}, help{sched, "help"},
+        decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"};
+    FakeSockets sockets;
+    FakeSerial serial;
+    MemFileSystem files;
+    FakeClock clock;
+    frmQuorvex window;
+    std::unique_ptr<Server> server;
+    std::deque<bool> answers;  // to the confirmations, in order; OK when none is left
+    QStringList confirms, confirmTexts, informs, informTexts;
+
+    explicit UiFixture(const std::string& ini = {}) {
+        if (!ini.empty()) files.files["/app/quorvex.ini"] = ini;
+        sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk};
+        server = std::make_unique<Server>(
+            Ports{sockets, serial, files, clock, window, Timers{led2, led, help, decodeTcp, cmndChk}},
+            "/app", '/');
+        Server& s = *server;
+        led2.tick = [&s] { s.tmrLed2_Timer(); };
+        led.tick = [&s] { s.tmrLed_Timer(); };
+        help.tick = [&s] { s.tmrHelp_Timer(); };
+        window.Attach(s);
+        window.prompts().confirm = [this](QWidget*, const QString& title, const QString& text) {
+            confirms << title;
+            confirmTexts << text;
+            if (answers.empty()) return true;
+            const bool a = answers.front();
+            answers.pop_front();
+            return a;
+        };
+        window.prompts().inform = [this](QWidget*, const QString& title, const QString& text) {
+            informs << title;
+            informTexts << text;
+        };
+        s.Form_Load();
+        serial.calls.clear();
+        sockets.calls.clear();
+    }
+    Variables& v() { return server->vars(); }
+    QList<QMessageBox*> Boxes() {
+        QList<QMessageBox*> boxes;
+        for (QMessageBox* b : window.findChildren<QMessageBox*>())
+            if (b->isVisible()) boxes << b;
+        return boxes;
+    }
+};
+
+}  // namespace
+
+class TestUi : public QObject {
+    Q_OBJECT
+private slots:
+    void mainWindowAtLoad();
+    void setupOkWithNothingChanged();
+    void setupBaudRateOnly();
+    void setupPortAndBaudRate();
+    void setupCancelInAConfirmation_data();
+    void setupCancelInAConfirmation();
+    void setupPortThatCannotOpen();
+    void setupTcpPortTexts_data();
+    void setupTcpPortTexts();
+    void setupPortBoxKeyFilter();
+    void setupPassThroughCoupling();
+    void setupUnusualStoredValues();
+    void changePassword();
+    void aboutRefreshesOnEveryShow();
+    void dialogBracketAndStayOnTop();
+    void clearList();
+    void lampsAndHistory();
+    void reportsAreNonBlockingAndNotDoubled();
+    void closingRunsShutDownOnce();
+};
+
+void TestUi::mainWindowAtLoad() {
+    UiFixture f;
+    QCOMPARE(f.window.windowTitle(), QString("QMT Quorvex"));
+    QCOMPARE(f.window.Caption(Label::CmdHistory), QString("Command History - [25 Items]"));
+    QCOMPARE(f.window.Caption(Label::SerialStatus), QString("Router Serial Activity [COM 1 - 9600 Baud]"));
+    QCOMPARE(f.window.Caption(Label::RcvMsg), QString("Processing TCP/IP Message [Port 1250]"));
+    QCOMPARE(f.window.StatusPanel(1), QString("Client Connections: 0000"));
+    QCOMPARE(f.window.StatusPanel(2), QString("Log File: OFF"));
+    QCOMPARE(f.window.StatusPanel(3), QString("Pass Thru Mode: OFF"));
+    QVERIFY(!f.window.StatusPanel(4).isEmpty());
+    QCOMPARE(f.window.History()->columnCount(), 2);
+    QCOMPARE(f.window.History()->headerItem()->text(0), QString("Client Address"));
+    QCOMPARE(f.window.History()->headerItem()->text(1), QString("Message Description"));
+    QVERIFY(f.window.IsTopMost());
+    QCOMPARE(f.window.LampColour(Lamp::Serial), kColourRed);
+    QVERIFY(f.window.minimumSize() == f.window.maximumSize());  // fixed size
+}
+
+void TestUi::setupOkWithNothingChanged() {
+    UiFixture f;
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.chkLogFile->setChecked(true);
+    d.chkStayOnTop->setChecked(false);
+    d.cmdOk_Click();
+    QVERIFY(f.confirms.isEmpty() && f.informs.isEmpty());
+    QVERIFY(f.serial.calls.empty());
+    QVERIFY(f.sockets.calls.empty());
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QVERIFY(f.v().LogFileOn);
+    QCOMPARE(f.v().StayOnTopMode, kNotTopMost);
+    QCOMPARE(f.window.StatusPanel(2), QString("Log File: ON"));
+    QCOMPARE(f.window.StatusPanel(3), QString("Pass Thru Mode: OFF "));
+}
+
+void TestUi::setupBaudRateOnly() {
+    UiFixture f;
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.cmboBaudRate->setCurrentText("19200");
+    d.cmdOk_Click();
+    QCOMPARE(f.confirms, QStringList{"Serial Port Change"});
+    QVERIFY(f.confirmTexts[0].startsWith("You have selected a new Baud Rate, \r\n"));
+    QCOMPARE(f.serial.calls, (std::vector<std::string>{"close", "settings 19200,n,8,1", "port 1", "open"}));
+    QCOMPARE(f.window.Caption(Label::SerialStatus), QString("Router Serial Activity [COM 1 - 19200 Baud]"));
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+}
+
+void TestUi::setupPortAndBaudRate() {
+    UiFixture f;
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.cmboComPort->setCurrentIndex(2);  // COM 3
+    d.cmboBaudRate->setCurrentText("38400");
+    d.cmdOk_Click();
+    QCOMPARE(f.confirms, (QStringList{"Serial Port Change", "Serial Port Change"}));
+    QVERIFY(f.confirmTexts[0].startsWith("You have selected a new Serial Port, \r\n"));
+    QVERIFY(f.confirmTexts[1].startsWith("You have selected a new Baud Rate, \r\n"));
+    QCOMPARE(f.serial.calls, (std::vector<std::string>{"close", "settings 38400,n,8,1", "port 3", "open"}));
+    QCOMPARE(f.v().SerialPort, Integer(3));
+}
+
+void TestUi::setupCancelInAConfirmation_data() {
+    QTest::addColumn<int>("okFirst");
+    QTest::newRow("cancel the port change") << 0;
+    QTest::newRow("cancel the baud-rate change") << 1;
+}
+
+void TestUi::setupCancelInAConfirmation() {
+    QFETCH(int, okFirst);
+    UiFixture f;
+    if (okFirst) f.answers = {true, false};
+    else f.answers = {false};
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.cmboComPort->setCurrentIndex(1);
+    d.cmboBaudRate->setCurrentText("2400");
+    d.chkLogFile->setChecked(true);
+    d.cmdOk_Click();
+    QCOMPARE(f.confirms.size(), okFirst + 1);
+    QCOMPARE(f.v().SerialPort, Integer(1));
+    QCOMPARE(f.v().BaudRate, std::string("9600"));
+    QVERIFY(!f.v().LogFileOn);
+    QVERIFY(f.serial.calls.empty());
+    QCOMPARE(d.result(), int(QDialog::Rejected));  // still open: nothing accepted it
+}
+
+void TestUi::setupPortThatCannotOpen() {
+    UiFixture f;
+    f.serial.failingPorts = {3};
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.cmboComPort->setCurrentIndex(2);
+    d.cmdOk_Click();
+    const auto boxes = f.Boxes();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes[0]->windowTitle(), QString("Server Error"));
+    QVERIFY(boxes[0]->text().startsWith("Switcher Server Error\n\nError #  8002 - "));
+    QCOMPARE(f.v().SerialPort, Integer(1));
+    QVERIFY(!f.serial.open);
+    QCOMPARE(d.result(), int(QDialog::Rejected));
+    d.cmdOk_Click();  // asks again about the port change
+    QCOMPARE(f.confirms, (QStringList{"Serial Port Change", "Serial Port Change"}));
+}
+
+void TestUi::setupTcpPortTexts_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("outcome");  // "range", "move", "overflow"
+    QTest::newRow("empty") << "" << "range";
+    QTest::newRow("0") << "0" << "range";
+    QTest::newRow("65536") << "65536" << "range";
+    QTest::newRow("1") << "1" << "move";
+    QTest::newRow("65535") << "65535" << "move";
+    QTest::newRow("eleven nines") << "99999999999" << "overflow";
+}
+
+void TestUi::setupTcpPortTexts() {
+    QFETCH(QString, text);
+    QFETCH(QString, outcome);
+    UiFixture f;
+    f.sockets.Connect("10.0.0.1");
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.txtIpPort->setText(text);
+    d.cmdOk_Click();
+    if (outcome == "range") {
+        QCOMPARE(f.informs, QStringList{"Port Error"});
+        QCOMPARE(f.informTexts[0], QString("Invalid IP Port #. Please reenter a number between 1 and 65535"));
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+        QCOMPARE(f.v().TcpPort, Long(1250));
+    } else if (outcome == "move") {
+        QCOMPARE(f.confirms, QStringList{"IP Port Change"});
+        QCOMPARE(f.sockets.calls.front(), "move " + text.toStdString());
+        QCOMPARE(f.sockets.listenPort, Long(text.toInt()));
+        QCOMPARE(f.v().TcpPort, Long(text.toInt()));
+        QVERIFY(f.sockets.elements.empty());  // every client was disconnected
+        QCOMPARE(f.window.Caption(Label::RcvMsg), "Processing TCP/IP Message [Port " + text + "]");
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+    } else {
+        const auto boxes = f.Boxes();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0]->windowTitle(), QString("Server Error"));
+        QVERIFY(boxes[0]->text().startsWith("Invalid IP Port  Error\n\nError #  6 - Overflow"));
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+    }
+}
+
+void TestUi::setupPortBoxKeyFilter() {
+    UiFixture f;
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.txtIpPort->clear();
+    QTest::keyClicks(d.txtIpPort, "1a/2 x3");
+    QCOMPARE(d.txtIpPort->text(), QString("123"));
+    QTest::keyClick(d.txtIpPort, Qt::Key_Backspace);
+    QCOMPARE(d.txtIpPort->text(), QString("12"));
+}
+
+void TestUi::setupPassThroughCoupling() {
+    UiFixture f("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\n"
+                "Max List Size=25\r\nMaintain Log File=Yes\r\nPass Thru=No\r\n");
+    {
+        frmSetup d(*f.server, f.window.prompts(), &f.window);
+        QVERIFY(d.chkLogFile->isChecked() && d.chkLogFile->isEnabled());
+        QTest::mouseClick(d.chkPassThruMode, Qt::LeftButton, {}, QPoint(5, d.chkPassThruMode->height() / 2));
+        QVERIFY(d.chkPassThruMode->isChecked());
+        QVERIFY(!d.chkLogFile->isChecked() && !d.chkLogFile->isEnabled());
+        d.cmdOk_Click();
+        QVERIFY(!f.v().LogFileOn && f.v().PassThruMode);
+        QCOMPARE(f.window.StatusPanel(2), QString("Log File: OFF"));
+        QCOMPARE(f.window.StatusPanel(3), QString("Pass Thru Mode: ON "));
+    }
+    f.v().LogFileOn = true;  // whatever it holds, pass-through at load greys it
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    QVERIFY(d.chkPassThruMode->isChecked());
+    QVERIFY(!d.chkLogFile->isChecked() && !d.chkLogFile->isEnabled());
+    QTest::mouseClick(d.chkPassThruMode, Qt::LeftButton, {}, QPoint(5, d.chkPassThruMode->height() / 2));
+    QVERIFY(d.chkLogFile->isEnabled() && !d.chkLogFile->isChecked());
+}
+
+void TestUi::setupUnusualStoredValues() {
+    // A baud rate outside the list: nothing selected, and OK keeps it without asking.
+    UiFixture f("[CONFIGURATION]\r\nSerial Port=20\r\nBaud Rate=4800\r\nTCP/IP Port=1250\r\nMax List Size=25\r\n");
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    QCOMPARE(d.cmboBaudRate->currentIndex(), -1);
+    QCOMPARE(d.cmboComPort->count(), 17);  // COM 20 gets an entry of its own
+    QCOMPARE(d.cmboComPort->currentText(), QString("Com  20"));
+    QCOMPARE(d.cmboComPort->itemText(0), QString("Com  1"));
+    d.cmdOk_Click();
+    QVERIFY(f.confirms.isEmpty());
+    QCOMPARE(f.v().BaudRate, std::string("4800"));
+    QCOMPARE(f.v().SerialPort, Integer(20));
+}
+
+void TestUi::changePassword() {
+    UiFixture f("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\nMax List Size=25\r\nPassword=bdf\r\n");
+    QCOMPARE(f.v().Password, std::string("abc"));
+    {
+        frmChangePassword d(*f.server, f.window.prompts(), &f.window);
+        QCOMPARE(d.txtOldPassword->echoMode(), QLineEdit::Password);
+        d.txtOldPassword->setText("ABC");
+        d.txtNewPassword->setText("new");
+        d.cmdOk_Click();
+        QCOMPARE(f.informs, QStringList{"Password Error"});
+        QCOMPARE(f.informTexts[0], QString("Existing password invalid.  Please try again"));
+        QCOMPARE(d.focusWidget(), d.txtOldPassword);
+        QCOMPARE(d.txtOldPassword->text(), QString("ABC"));
+        QCOMPARE(f.v().Password, std::string("abc"));
+        d.cmdCancel_Click();
+        QCOMPARE(f.v().Password, std::string("abc"));
+    }
+    {
+        frmChangePassword d(*f.server, f.window.prompts(), &f.window);
+        d.txtOldPassword->setText("abc");
+        d.txtNewPassword->setText(QString(QChar(0xFF)));  // cannot be stored
+        d.cmdOk_Click();
+        QCOMPARE(f.informs.size(), 2);
+        QCOMPARE(f.v().Password, std::string("abc"));
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+    }
+    frmChangePassword d(*f.server, f.window.prompts(), &f.window);
+    d.txtOldPassword->setText("abc");
+    d.cmdOk_Click();  // an empty new password
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QVERIFY(f.v().Password.empty());
+    QVERIFY(f.files.files["/app/quorvex.ini"].find("Password=\r\n") != std::string::npos);
+    f.sockets.Connect("10.0.0.1");  // logged in on connection from now on
+    QCOMPARE(f.sockets.TakeOut(1), std::string("Login Sucessful\r\n"));
+}
+
+void TestUi::aboutRefreshesOnEveryShow() {
+    UiFixture f;
+    frmQuorvexAbout a(*f.server, &f.window);
+    a.show();
+    QCOMPARE(a.lblSerialPort->text(), QString("COM1 (9600,n,8,1)"));
+    QCOMPARE(a.lblTcpPort->text(), QString("Port 1250"));
+    QCOMPARE(a.LblStayOnTop->text(), QString("True"));
+    QCOMPARE(a.lblLogFile->text(), QString("Disabled"));
+    QCOMPARE(a.lblPassThru->text(), QString("Disabled"));
+    QCOMPARE(a.lblMaxListSize->text(), QString("25 Items"));
+    QCOMPARE(a.lblVersionInfo->text(), QString("Quorvex\nVersion 2.02 - 02/28/02"));
+    QTest::mouseClick(a.cmdAboutquit, Qt::LeftButton);
+    QVERIFY(!a.isVisible());
+    f.v().TcpPort = 4321;
+    f.v().StayOnTopMode = kNotTopMost;
+    f.v().PassThruMode = true;
+    a.show();
+    QCOMPARE(a.lblTcpPort->text(), QString("Port 4321"));
+    QCOMPARE(a.LblStayOnTop->text(), QString("False"));
+    QCOMPARE(a.lblPassThru->text(), QString("Enabled"));
+}
+
+void TestUi::dialogBracketAndStayOnTop() {
+    UiFixture f;
+    f.window.show();
+    QVERIFY(f.window.IsTopMost());
+    bool topDuring = true;
+    f.window.onDialogShown = [&](QDialog* d) {
+        topDuring = f.window.IsTopMost();
+        d->hide();
+    };
+    f.window.mnuAbout_Click();
+    QVERIFY(!topDuring);
+    QVERIFY(f.window.IsTopMost());
+    QVERIFY(f.window.About() != nullptr);  // kept for the next time
+
+    // Turning stay-on-top off in Setup takes effect when the dialog has closed.
+    f.window.onDialogShown = [&](QDialog* d) {
+        auto* setup = static_cast<frmSetup*>(d);
+        setup->chkStayOnTop->setChecked(false);
+        setup->cmdOk_Click();
+    };
+    f.window.mnuSetup_Click();
+    QVERIFY(!f.window.IsTopMost());
+    f.window.onDialogShown = [&](QDialog* d) { static_cast<frmChangePassword*>(d)->cmdCancel_Click(); };
+    f.window.mnuChangePassword_Click();
+    QVERIFY(!f.window.IsTopMost());
+}
+
+void TestUi::clearList() {
+    UiFixture f;
+    f.window.cmdClearList_Click();
+    QCOMPARE(f.window.History()->topLevelItemCount(), 0);
+    for (int i = 1; i <= 30; ++i) f.server->LogIPActivity("event " + std::to_string(i), "10.0.0.1");
+    QCOMPARE(f.window.History()->topLevelItemCount(), 25);
+    QCOMPARE(f.window.History()->topLevelItem(0)->text(1), QString("event 6"));
+    QCOMPARE(f.window.History()->topLevelItem(24)->text(0), QString("10.0.0.1"));
+    f.window.cmdClearList_Click();
+    QCOMPARE(f.window.History()->topLevelItemCount(), 0);
+    QCOMPARE(f.window.Caption(Label::CmdHistory), QString("Command History - [25 Items]"));
+    f.server->LogIPActivity("after", "10.0.0.1");
+    QCOMPARE(f.window.History()->topLevelItemCount(), 1);
+}
+
+void TestUi::lampsAndHistory() {
+    UiFixture f;
+    f.sched.Advance(2000);  // the design-time lamp periods are over
+    f.sockets.Connect("10.0.0.1");
+    QCOMPARE(f.window.LampColour(Lamp::Network), kColourGreen);
+    f.sched.Advance(499);
+    QCOMPARE(f.window.LampColour(Lamp::Network), kColourGreen);
+    f.sched.Advance(1);
+    QCOMPARE(f.window.LampColour(Lamp::Network), kColourRed);
+    f.serial.Feed("OK\r\n");
+    QCOMPARE(f.window.LampColour(Lamp::Serial), kColourGreen);
+    f.sched.Advance(500);
+    QCOMPARE(f.window.LampColour(Lamp::Serial), kColourRed);
+    QCOMPARE(f.window.StatusPanel(1), QString("Client Connections: 0001"));
+    QCOMPARE(f.window.History()->topLevelItem(1)->text(0), QString("Switcher COM1"));
+    QCOMPARE(f.window.History()->topLevelItem(1)->text(1), QString("OK"));
+}
+
+void TestUi::reportsAreNonBlockingAndNotDoubled() {
+    UiFixture f;
+    f.window.Report("Serial Send Error", "Error Sending Message to serial port\r\rError #  8012 - x");
+    f.window.Report("Serial Send Error", "Error Sending Message to serial port\r\rError #  8012 - x");
+    QCOMPARE(f.Boxes().size(), 1);
+    QCOMPARE(f.Boxes()[0]->icon(), QMessageBox::Critical);
+    f.window.Report("File Error", "Error Writing quorvex.ini file\r\rError #  28 - y");
+    QCOMPARE(f.Boxes().size(), 2);
+    f.Boxes()[0]->close();
+    QTest::qWait(10);  // deleted later
+    f.window.Report("Serial Send Error", "Error Sending Message to serial port\r\rError #  8012 - x");
+    QCOMPARE(f.Boxes().size(), 2);
+}
+
+void TestUi::closingRunsShutDownOnce() {
+    UiFixture f;
+    f.window.show();
+    f.sockets.Connect("10.0.0.1");
+    f.window.mnuExit_Click();
+    QVERIFY(!f.window.isVisible());
+    QVERIFY(f.files.Exists("/app/quorvex.ini"));
+    QVERIFY(!f.serial.open);
+    QVERIFY(!f.sockets.listening);
+    int disconnects = 0;
+    for (int i = 0; i < f.window.History()->topLevelItemCount(); ++i)
+        disconnects += f.window.History()->topLevelItem(i)->text(1) == "Client Disconnect";
+    QCOMPARE(disconnects, 1);
+}
+
+QTEST_MAIN(TestUi)
+#include "tst_ui.moc"
