@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/demo_switcher.h"
 #include "app/headless_view.h"
 #include "app/server_host.h"
 #include "app/shutdown_signals.h"
@@ -35,7 +36,22 @@ struct Parsed {
     qv::HostOptions host;
     bool headless = false;
     QString screenshots;
+    bool demo = false;
 };
+
+// In the demo every COM port not named by --com is the simulated switcher.
+bool StartDemo(Parsed& p, std::unique_ptr<qv::DemoSwitcher>& demo) {
+    if (!p.demo) return true;
+    demo = std::make_unique<qv::DemoSwitcher>();
+    if (demo->DevicePath().isEmpty()) {
+        std::fprintf(stderr, "quorvex: the demo switcher needs a pseudo-terminal; none could be had\n");
+        return false;
+    }
+    for (int n = 1; n <= 16; ++n)
+        if (!p.host.comDevices.contains(n)) p.host.comDevices.insert(n, demo->DevicePath());
+    std::fprintf(stderr, "quorvex: demo switcher on %s\n", qPrintable(demo->DevicePath()));
+    return true;
+}
 
 // Exits the process for --help, --version and bad options.
 Parsed ParseCommandLine(const QCoreApplication& app) {
@@ -59,11 +75,15 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
     parser.addOption(dir);
     parser.addOption(com);
     parser.addOption(shots);
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Run with a simulated switcher on a pseudo-terminal."));
+    parser.addOption(demo);
     parser.process(app);
 
     Parsed p;
     p.headless = parser.isSet(headless);
     p.screenshots = parser.value(shots);
+    p.demo = parser.isSet(demo);
     p.host.folder = parser.isSet(dir) ? parser.value(dir) : QCoreApplication::applicationDirPath();
     for (const QString& m : parser.values(com)) {
         const qsizetype eq = m.indexOf(QLatin1Char('='));
@@ -100,13 +120,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvex: no display found, running headless\n");
         headless = true;
     }
+    std::unique_ptr<qv::DemoSwitcher> demo;
     if (headless) {
         QCoreApplication app(argc, argv);
-        const Parsed p = ParseCommandLine(app);
+        Parsed p = ParseCommandLine(app);
+        if (!StartDemo(p, demo)) return 1;
         return RunHeadless(app, p.host);
     }
     QApplication app(argc, argv);
-    const Parsed p = ParseCommandLine(app);
+    Parsed p = ParseCommandLine(app);
+    if (!StartDemo(p, demo)) return 1;
     if (p.headless) return RunHeadless(app, p.host);
     return qv::RunWindow(app, p.host, p.screenshots);
 }

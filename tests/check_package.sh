@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the Debian package in the given build folder, unpacks it into a temporary root and
+# runs the installed binary.
+set -euo pipefail
+build=$1
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+cd "$build"
+rm -f quorvex_*.deb
+cpack -G DEB >/dev/null
+deb=$(ls quorvex_*.deb)
+dpkg -x "$deb" "$root"
+dpkg-deb -I "$deb" postinst >/dev/null
+"$root/usr/bin/quorvex" --version | grep -qx "quorvex 2.02"
+test -x "$root/usr/bin/quorvex-switcher-sim"
+grep -qx "ExecStart=/usr/bin/quorvex --headless --dir /var/lib/quorvex" "$root/usr/lib/systemd/system/quorvex.service"
+grep -qx "SupplementaryGroups=dialout" "$root/usr/lib/systemd/system/quorvex.service"
+test -f "$root/usr/share/applications/quorvex.desktop"
+test -f "$root/usr/share/pixmaps/quorvex.xpm"
+echo "1 passed, 0 failed"
