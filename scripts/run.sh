@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds Quorvex and runs it with the demo switcher: the
-# window when a display is
-# there, headless otherwise. Extra arguments go to the program.
+# window when a display is there, headless otherwise. Extra arguments go to the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

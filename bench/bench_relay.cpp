@@ -1,0 +1,63 @@
+// Relay benchmarks on the real adapters: a pseudo-terminal as the switcher, a TCP client on
+// 127.0.0.1. Reports times; targets are in the README of this folder, not asserted anywhere.
+//   bench_relay [rounds]
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+
+#include "live.h"
+
+using namespace qv::test;
+
+namespace {
+
+// A salvo of frames written at once: time until the client has all of it.
+double SalvoMs(LiveServer& s, QTcpSocket& c, int frames) {
+    QByteArray salvo;
+    for (int i = 0; i < frames; ++i)
+        salvo += QByteArray("\x18") + char(i % 16 + 1) + QByteArray::number(10000000 + i).right(8);
+    QElapsedTimer t;
+    t.start();
+    s.pty.Write(salvo);
+    const QByteArray got = LiveServer::Receive(c, salvo.size(), 10000);
+    const double ms = t.nsecsElapsed() / 1e6;
+    if (got != salvo) std::fprintf(stderr, "salvo incomplete: %lld of %lld bytes\n", qlonglong(got.size()), qlonglong(salvo.size()));
+    return ms;
+}
+
+// Commands from one client: time until the switcher has all of them.
+double CommandsMs(LiveServer& s, QTcpSocket& c, int units) {
+    QByteArray burst;
+    for (int i = 0; i < units; ++i) burst += "\x14" + QByteArray::number(100000 + i % 900000).right(6);
+    s.switcherIn.clear();
+    QElapsedTimer t;
+    t.start();
+    c.write(burst);
+    s.SwitcherReceives(burst.size(), 10000);
+    return t.nsecsElapsed() / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    LiveServer s(Settings{{"Max List Size", "25"}});
+    auto c = s.Connect();
+    LiveServer::Receive(*c, 17);
+    for (int frames : {200, 2000}) {
+        double best = 1e9, sum = 0;
+        for (int r = 0; r < rounds; ++r) {
+            const double ms = SalvoMs(s, *c, frames);
+            best = std::min(best, ms);
+            sum += ms;
+        }
+        std::printf("switcher salvo of %5d frames -> client: best %.2f ms, mean %.2f ms\n", frames, best, sum / rounds);
+    }
+    for (int units : {200, 2000}) {
+        double best = 1e9;
+        for (int r = 0; r < rounds; ++r) best = std::min(best, CommandsMs(s, *c, units));
+        std::printf("client burst of %5d takes -> switcher: best %.2f ms\n", units, best);
+    }
+    return 0;
+}
