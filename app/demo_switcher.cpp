@@ -48,7 +48,8 @@ void DemoSwitcher::OnReadable() {
 
 void DemoSwitcher::Flush() {
     while (!pending_.isEmpty()) {
-        const ssize_t n = ::write(master_, pending_.constData(), static_cast<size_t>(pending_.size()));
+        const ssize_t n =
+            ::write(master_, pending_.constData(), static_cast<size_t>(pending_.size()));
         if (n <= 0) break;
         pending_.remove(0, n);
     }

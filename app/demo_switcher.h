@@ -14,13 +14,13 @@ namespace qv {
 
 class DemoSwitcher final : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit DemoSwitcher(QObject* parent = nullptr);
     ~DemoSwitcher() override;
     // The device the server opens; empty when no pseudo-terminal could be had.
     QString DevicePath() const { return path_; }
 
-private:
+  private:
     void OnReadable();
     void Flush();
 

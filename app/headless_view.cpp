@@ -26,8 +26,8 @@ void HeadlessView::HistoryRowAdded(const HistoryRow& row) {
 }
 
 void HeadlessView::CloseAllWindows() {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
 }
 
 }  // namespace qv

@@ -9,7 +9,7 @@
 namespace qv {
 
 class HeadlessView final : public IView {
-public:
+  public:
     HeadlessView(std::FILE* out = stdout, std::FILE* err = stderr) : out_(out), err_(err) {}
     void Report(const std::string& title, const std::string& text) override;
     void HistoryRowAdded(const HistoryRow& row) override;
@@ -22,7 +22,7 @@ public:
     void ApplyZOrder(Long) override {}
     void CloseAllWindows() override;
 
-private:
+  private:
     std::FILE* out_;
     std::FILE* err_;
 };

@@ -44,7 +44,8 @@ bool StartDemo(Parsed& p, std::unique_ptr<qv::DemoSwitcher>& demo) {
     if (!p.demo) return true;
     demo = std::make_unique<qv::DemoSwitcher>();
     if (demo->DevicePath().isEmpty()) {
-        std::fprintf(stderr, "quorvex: the demo switcher needs a pseudo-terminal; none could be had\n");
+        std::fprintf(stderr,
+                     "quorvex: the demo switcher needs a pseudo-terminal; none could be had\n");
         return false;
     }
     for (int n = 1; n <= 16; ++n)
@@ -67,16 +68,18 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
     const QCommandLineOption com(QStringLiteral("com"),
                                  QStringLiteral("COM port N is the serial device at DEVICE."),
                                  QStringLiteral("N=DEVICE"));
-    QCommandLineOption shots(QStringLiteral("screenshots"),
-                             QStringLiteral("Save the window and dialogs as PNG in DIR, then exit."),
-                             QStringLiteral("DIR"));
+    QCommandLineOption shots(
+        QStringLiteral("screenshots"),
+        QStringLiteral("Save the window and dialogs as PNG in DIR, then exit."),
+        QStringLiteral("DIR"));
     shots.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(headless);
     parser.addOption(dir);
     parser.addOption(com);
     parser.addOption(shots);
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Run with a simulated switcher on a pseudo-terminal."));
+    const QCommandLineOption demo(
+        QStringLiteral("demo"),
+        QStringLiteral("Run with a simulated switcher on a pseudo-terminal."));
     parser.addOption(demo);
     parser.process(app);
 

@@ -16,18 +16,18 @@
 namespace qv {
 
 struct HostOptions {
-    QString folder;                  // stands for the program's folder
-    QMap<int, QString> comDevices;   // COM n -> device path
+    QString folder;                 // stands for the program's folder
+    QMap<int, QString> comDevices;  // COM n -> device path
 };
 
 class ServerHost {
-public:
+  public:
     ServerHost(const HostOptions& options, IView& view);
     Server& server() { return *server_; }
     QtSocketArray& sockets() { return sockets_; }
     QtSerialPort& serial() { return serial_; }
 
-private:
+  private:
     QtSocketArray sockets_;
     QtSerialPort serial_;
     StdFileSystem files_;

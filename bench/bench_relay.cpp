@@ -21,14 +21,17 @@ double SalvoMs(LiveServer& s, QTcpSocket& c, int frames) {
     s.pty.Write(salvo);
     const QByteArray got = LiveServer::Receive(c, salvo.size(), 10000);
     const double ms = t.nsecsElapsed() / 1e6;
-    if (got != salvo) std::fprintf(stderr, "salvo incomplete: %lld of %lld bytes\n", qlonglong(got.size()), qlonglong(salvo.size()));
+    if (got != salvo)
+        std::fprintf(stderr, "salvo incomplete: %lld of %lld bytes\n", qlonglong(got.size()),
+                     qlonglong(salvo.size()));
     return ms;
 }
 
 // Commands from one client: time until the switcher has all of them.
 double CommandsMs(LiveServer& s, QTcpSocket& c, int units) {
     QByteArray burst;
-    for (int i = 0; i < units; ++i) burst += "\x14" + QByteArray::number(100000 + i % 900000).right(6);
+    for (int i = 0; i < units; ++i)
+        burst += "\x14" + QByteArray::number(100000 + i % 900000).right(6);
     s.switcherIn.clear();
     QElapsedTimer t;
     t.start();
@@ -52,7 +55,8 @@ int main(int argc, char** argv) {
             best = std::min(best, ms);
             sum += ms;
         }
-        std::printf("switcher salvo of %5d frames -> client: best %.2f ms, mean %.2f ms\n", frames, best, sum / rounds);
+        std::printf("switcher salvo of %5d frames -> client: best %.2f ms, mean %.2f ms\n", frames,
+                    best, sum / rounds);
     }
     for (int units : {200, 2000}) {
         double best = 1e9;

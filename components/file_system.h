@@ -6,7 +6,7 @@
 namespace qv {
 
 class StdFileSystem final : public IFileSystem {
-public:
+  public:
     bool Exists(const std::string& path) const override;
     void Remove(const std::string& path) override;
     std::string ReadAll(const std::string& path) const override;

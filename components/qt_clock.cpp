@@ -11,7 +11,8 @@ QtClock::QtClock() {
     if (locale.language() == QLocale::C) return;  // no regional settings: US patterns
     QString date = locale.dateFormat(QLocale::ShortFormat);
     // The general date shows the full year.
-    if (!date.contains(QLatin1String("yyyy"))) date.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    if (!date.contains(QLatin1String("yyyy")))
+        date.replace(QLatin1String("yy"), QLatin1String("yyyy"));
     QString time = locale.timeFormat(QLocale::LongFormat);
     time.remove(QRegularExpression(QStringLiteral("\\s*t+")));  // no time zone
     patterns_.shortDate = date.toStdString();

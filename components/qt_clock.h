@@ -6,12 +6,12 @@
 namespace qv {
 
 class QtClock final : public IClock {
-public:
+  public:
     QtClock();
     LocalDateTime Now() const override;
     DateTimePatterns Patterns() const override { return patterns_; }
 
-private:
+  private:
     DateTimePatterns patterns_;
 };
 

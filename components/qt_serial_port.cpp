@@ -11,7 +11,9 @@ constexpr Long kErrPortAlreadyOpen = 8005;
 constexpr Long kErrHardware = 8010;
 constexpr Long kErrNotOpen = 8012;
 
-[[noreturn]] void InvalidSettings() { throw ComponentError(kErrInvalidValue, "Invalid property value"); }
+[[noreturn]] void InvalidSettings() {
+    throw ComponentError(kErrInvalidValue, "Invalid property value");
+}
 
 }  // namespace
 
@@ -31,20 +33,30 @@ SerialSettings ParseSerialSettings(const std::string& text) {
     s.baud = parts[0].trimmed().toInt(&ok);
     if (!ok || s.baud <= 0) InvalidSettings();
     const QString parity = parts[1].trimmed().toLower();
-    if (parity == QLatin1String("n")) s.parity = QSerialPort::NoParity;
-    else if (parity == QLatin1String("e")) s.parity = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("o")) s.parity = QSerialPort::OddParity;
-    else if (parity == QLatin1String("m")) s.parity = QSerialPort::MarkParity;
-    else if (parity == QLatin1String("s")) s.parity = QSerialPort::SpaceParity;
-    else InvalidSettings();
+    if (parity == QLatin1String("n"))
+        s.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("e"))
+        s.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("o"))
+        s.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("m"))
+        s.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("s"))
+        s.parity = QSerialPort::SpaceParity;
+    else
+        InvalidSettings();
     const int bits = parts[2].trimmed().toInt(&ok);
     if (!ok || bits < 5 || bits > 8) InvalidSettings();
     s.dataBits = static_cast<QSerialPort::DataBits>(bits);
     const QString stop = parts[3].trimmed();
-    if (stop == QLatin1String("1")) s.stopBits = QSerialPort::OneStop;
-    else if (stop == QLatin1String("1.5")) s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == QLatin1String("2")) s.stopBits = QSerialPort::TwoStop;
-    else InvalidSettings();
+    if (stop == QLatin1String("1"))
+        s.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        s.stopBits = QSerialPort::TwoStop;
+    else
+        InvalidSettings();
     return s;
 }
 
@@ -80,10 +92,9 @@ void QtSerialPort::SetPortOpen(bool open) {
     if (port_.isOpen()) throw ComponentError(kErrPortAlreadyOpen, "Port already open");
     port_.setPortName(devices_ ? devices_(commPort_) : DefaultSerialDevice(commPort_));
     if (!port_.open(QIODevice::ReadWrite)) {
-        const Long number =
-            port_.error() == QSerialPort::DeviceNotFoundError ? kErrInvalidPort
-            : port_.error() == QSerialPort::PermissionError    ? kErrPortAlreadyOpen
-                                                               : kErrHardware;
+        const Long number = port_.error() == QSerialPort::DeviceNotFoundError ? kErrInvalidPort
+                            : port_.error() == QSerialPort::PermissionError   ? kErrPortAlreadyOpen
+                                                                              : kErrHardware;
         const std::string text = port_.errorString().toStdString();
         port_.clearError();
         throw ComponentError(number, text);
@@ -105,14 +116,17 @@ Long QtSerialPort::InBufferCount() const {
 }
 
 std::string QtSerialPort::Input() {
-    if (!port_.isOpen()) throw ComponentError(kErrNotOpen, "Operation valid only when the port is open");
+    if (!port_.isOpen())
+        throw ComponentError(kErrNotOpen, "Operation valid only when the port is open");
     const QByteArray data = port_.readAll();
     return std::string(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
 void QtSerialPort::Output(char c) {
-    if (!port_.isOpen()) throw ComponentError(kErrNotOpen, "Operation valid only when the port is open");
-    if (port_.write(&c, 1) != 1) throw ComponentError(kErrHardware, port_.errorString().toStdString());
+    if (!port_.isOpen())
+        throw ComponentError(kErrNotOpen, "Operation valid only when the port is open");
+    if (port_.write(&c, 1) != 1)
+        throw ComponentError(kErrHardware, port_.errorString().toStdString());
 }
 
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {

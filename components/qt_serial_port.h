@@ -22,7 +22,7 @@ SerialSettings ParseSerialSettings(const std::string& text);
 
 class QtSerialPort final : public QObject, public ISerialPort {
     Q_OBJECT
-public:
+  public:
     using DeviceMap = std::function<QString(Integer commPort)>;
     explicit QtSerialPort(DeviceMap devices, QObject* parent = nullptr);
 
@@ -37,7 +37,7 @@ public:
     std::string Input() override;
     void Output(char c) override;
 
-private:
+  private:
     void OnError(QSerialPort::SerialPortError error);
 
     DeviceMap devices_;

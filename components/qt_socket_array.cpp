@@ -9,13 +9,20 @@ namespace {
 // Socket errors carry the numbers of the socket control: 24000 plus the WinSock offset.
 Long ErrorNumber(QAbstractSocket::SocketError e) {
     switch (e) {
-        case QAbstractSocket::AddressInUseError: return 24048;
-        case QAbstractSocket::SocketAccessError: return 24013;
-        case QAbstractSocket::SocketAddressNotAvailableError: return 24049;
-        case QAbstractSocket::SocketResourceError: return 24055;
-        case QAbstractSocket::RemoteHostClosedError: return 24058;
-        case QAbstractSocket::NetworkError: return 24050;
-        default: return 24000;
+        case QAbstractSocket::AddressInUseError:
+            return 24048;
+        case QAbstractSocket::SocketAccessError:
+            return 24013;
+        case QAbstractSocket::SocketAddressNotAvailableError:
+            return 24049;
+        case QAbstractSocket::SocketResourceError:
+            return 24055;
+        case QAbstractSocket::RemoteHostClosedError:
+            return 24058;
+        case QAbstractSocket::NetworkError:
+            return 24050;
+        default:
+            return 24000;
     }
 }
 
@@ -46,10 +53,16 @@ void QtSocketArray::MoveListener(Long port) {
     Listen(port);
 }
 
-void QtSocketArray::CloseListener() { server_.close(); }
-bool QtSocketArray::Listening() const { return server_.isListening(); }
+void QtSocketArray::CloseListener() {
+    server_.close();
+}
+bool QtSocketArray::Listening() const {
+    return server_.isListening();
+}
 
-void QtSocketArray::CreateElement(Integer index) { elements_[index]; }
+void QtSocketArray::CreateElement(Integer index) {
+    elements_[index];
+}
 
 void QtSocketArray::RemoveElement(Integer index) {
     auto it = elements_.find(index);

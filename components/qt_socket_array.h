@@ -20,7 +20,7 @@ constexpr int kCloseGraceMs = 2000;
 
 class QtSocketArray final : public QObject, public ISocketArray {
     Q_OBJECT
-public:
+  public:
     explicit QtSocketArray(QObject* parent = nullptr);
     ~QtSocketArray() override;
 
@@ -41,7 +41,7 @@ public:
 
     quint16 ListeningPort() const { return server_.serverPort(); }
 
-private:
+  private:
     struct Element {
         QPointer<QTcpSocket> socket;
         bool open = false;

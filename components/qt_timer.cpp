@@ -10,8 +10,10 @@ QtTimer::QtTimer(QObject* parent) : QObject(parent) {
 }
 
 void QtTimer::SetEnabled(bool on) {
-    if (on && !timer_.isActive()) timer_.start();
-    else if (!on) timer_.stop();
+    if (on && !timer_.isActive())
+        timer_.start();
+    else if (!on)
+        timer_.stop();
 }
 
 void QtTimer::SetInterval(int ms) {

@@ -12,7 +12,7 @@ namespace qv {
 
 class QtTimer final : public QObject, public qv::ITimer {
     Q_OBJECT
-public:
+  public:
     explicit QtTimer(QObject* parent = nullptr);
     void SetTick(std::function<void()> tick) { tick_ = std::move(tick); }
     void SetEnabled(bool on) override;
@@ -20,7 +20,7 @@ public:
     void SetInterval(int ms) override;
     int Interval() const override { return timer_.interval(); }
 
-private:
+  private:
     QTimer timer_;
     std::function<void()> tick_;
 };

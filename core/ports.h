@@ -13,14 +13,14 @@ namespace qv {
 
 // A failure of an outside component, with the platform's number and description.
 class ComponentError : public std::exception {
-public:
+  public:
     ComponentError(Long number, std::string description)
         : number_(number), description_(std::move(description)) {}
     Long number() const { return number_; }
     const std::string& description() const { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
 
-private:
+  private:
     Long number_;
     std::string description_;
 };
@@ -42,7 +42,7 @@ inline std::string ErrorText(std::string_view context, const ComponentError& e) 
 // Reports to the operator: a message box in the window, a line on stderr headless.
 // Never blocks the caller.
 class IReporter {
-public:
+  public:
     virtual ~IReporter() = default;
     virtual void Report(const std::string& title, const std::string& text) = 0;
 };
@@ -54,19 +54,19 @@ struct HistoryRow {
 
 // Whoever shows the command history.
 class IHistoryView {
-public:
+  public:
     virtual ~IHistoryView() = default;
     virtual void HistoryRowAdded(const HistoryRow& row) = 0;
     virtual void HistoryFirstRowRemoved() = 0;
     virtual void HistoryCleared() = 0;
 };
 
-enum class Lamp { Serial, Network };              // shpSerialStatus, shpRcvMsg
+enum class Lamp { Serial, Network };                    // shpSerialStatus, shpRcvMsg
 enum class Label { CmdHistory, SerialStatus, RcvMsg };  // lblCmdHistory, lblSerialStatus, lblRcvMsg
 
 // The operator's window (or its headless stand-in).
 class IView : public IReporter, public IHistoryView {
-public:
+  public:
     virtual void SetLampColour(Lamp lamp, Long colour) = 0;
     virtual void SetCaption(Label label, const std::string& text) = 0;
     virtual void SetToolTip(Label label, const std::string& text) = 0;
@@ -81,7 +81,7 @@ public:
 // A window timer with the timer rule: enabling an enabled timer leaves its period running;
 // setting the interval, or disabling and enabling, starts a new full period.
 class ITimer {
-public:
+  public:
     virtual ~ITimer() = default;
     virtual void SetEnabled(bool on) = 0;
     virtual bool Enabled() const = 0;
@@ -91,7 +91,7 @@ public:
 
 // Files, by full path. Every call throws ComponentError on failure.
 class IFileSystem {
-public:
+  public:
     virtual ~IFileSystem() = default;
     virtual bool Exists(const std::string& path) const = 0;
     virtual void Remove(const std::string& path) = 0;
@@ -112,7 +112,7 @@ struct DateTimePatterns {
 };
 
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual LocalDateTime Now() const = 0;
     virtual DateTimePatterns Patterns() const = 0;
@@ -120,7 +120,7 @@ public:
 
 // Events raised by the socket array; the server handles them.
 class ISocketEvents {
-public:
+  public:
     virtual ~ISocketEvents() = default;
     virtual void ConnectionRequest(Long requestId) = 0;
     virtual void DataArrival(Integer index) = 0;
@@ -129,7 +129,7 @@ public:
 
 // The socket control array wscktClients: element 0 listens, elements 1.. carry a client each.
 class ISocketArray {
-public:
+  public:
     enum class WriteResult { Ok, Failed, Overflow };
     virtual ~ISocketArray() = default;
     virtual void SetEvents(ISocketEvents* events) = 0;
@@ -156,7 +156,7 @@ public:
 };
 
 class ISerialEvents {
-public:
+  public:
     virtual ~ISerialEvents() = default;
     virtual void OnComm(Integer commEvent) = 0;
     // The device went away under the open port; the port is closed.
@@ -167,7 +167,7 @@ constexpr Integer kCommEventReceive = 2;  // received characters are waiting
 
 // The serial control MSComm1. Members throw ComponentError on failure.
 class ISerialPort {
-public:
+  public:
     virtual ~ISerialPort() = default;
     virtual void SetEvents(ISerialEvents* events) = 0;
     virtual std::string Settings() const = 0;

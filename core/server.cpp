@@ -66,7 +66,8 @@ void Server::Form_Load() {
     } catch (const ComponentError& e) {
         p_.view.Report("Server Error", ErrorText("Switcher Server Error", e));
     } catch (const std::exception& e) {
-        p_.view.Report("Server Error", ErrorText("Switcher Server Error", kErrInvalidCall, e.what()));
+        p_.view.Report("Server Error",
+                       ErrorText("Switcher Server Error", kErrInvalidCall, e.what()));
     }
 }
 
@@ -79,7 +80,8 @@ void Server::InitServer() {
                                                 v_.BaudRate + " Baud]");
     p_.view.SetCaption(Label::RcvMsg,
                        "Processing TCP/IP Message [Port " + std::to_string(v_.TcpPort) + "]");
-    p_.view.SetToolTip(Label::RcvMsg, "Listening for message on Port " + std::to_string(v_.TcpPort));
+    p_.view.SetToolTip(Label::RcvMsg,
+                       "Listening for message on Port " + std::to_string(v_.TcpPort));
     p_.view.ApplyZOrder(v_.StayOnTopMode);
     if (v_.TcpPort < 1 || v_.TcpPort > 65535) v_.TcpPort = 1250;
     p_.timers.Help.SetEnabled(false);
@@ -109,19 +111,24 @@ void Server::CloseServer() {
     } catch (const ComponentError&) {
     }
     const Integer n = v_.ClientSlotCount;
-    for (int i = 1; i <= n; ++i) {
-        try {
-            if (p_.sockets.Connected(i)) {
-                LogIPActivity("Client Disconnect", p_.sockets.PeerAddress(i));
-                p_.sockets.Close(i);
-            }
-        } catch (const ComponentError&) {
-        }
-    }
+    for (int i = 1; i <= n; ++i) CloseClient(static_cast<Integer>(i));
     WriteSettings();
 }
 
-void Server::WriteSettings() { qv::WriteSettings(v_, p_.files, p_.view); }
+void Server::CloseClient(Integer index) {
+    // The operator's side ends the connection: recorded, closed; the count is the caller's.
+    try {
+        if (p_.sockets.Connected(index)) {
+            LogIPActivity("Client Disconnect", p_.sockets.PeerAddress(index));
+            p_.sockets.Close(index);
+        }
+    } catch (const ComponentError&) {
+    }
+}
+
+void Server::WriteSettings() {
+    qv::WriteSettings(v_, p_.files, p_.view);
+}
 
 // ---- lamps and panels ----
 
@@ -147,7 +154,9 @@ void Server::ShowConnectionCount() {
     p_.view.SetStatusPanel(1, std::string("Client Connections: ") + digits);
 }
 
-void Server::ShowLogFilePanel() { p_.view.SetStatusPanel(2, LogFilePanelText(v_.LogFileOn)); }
+void Server::ShowLogFilePanel() {
+    p_.view.SetStatusPanel(2, LogFilePanelText(v_.LogFileOn));
+}
 void Server::ShowPassThruPanel() {
     p_.view.SetStatusPanel(3, PassThruPanelText(v_.PassThruMode));
 }
@@ -167,7 +176,9 @@ void Server::tmrHelp_Timer() {
     p_.timers.Help.SetEnabled(false);
 }
 
-void Server::cmdClearList_Click() { recorder_.ClearHistory(); }
+void Server::cmdClearList_Click() {
+    recorder_.ClearHistory();
+}
 
 // ---- client connections ----
 
@@ -229,14 +240,8 @@ void Server::DropClient(Integer index) {
 void Server::mnuDisconnectAllClients_Click() {
     const Integer n = v_.ClientSlotCount;
     for (int i = 1; i <= n; ++i) {
-        try {
-            if (p_.sockets.Connected(i)) {
-                LogIPActivity("Client Disconnect", p_.sockets.PeerAddress(i));
-                p_.sockets.Close(i);
-            }
-        } catch (const ComponentError&) {
-        }
-        p_.sockets.RemoveElement(i);
+        CloseClient(static_cast<Integer>(i));
+        p_.sockets.RemoveElement(static_cast<Integer>(i));
     }
     v_.ClientSlotCount = 0;
     v_.ConnectionCount = 0;
@@ -320,7 +325,9 @@ void Server::tmrDecodeTcp_Timer() {
     if (withText == 0) p_.timers.DecodeTcp.SetEnabled(false);
 }
 
-std::string Server::PeerAddress(Integer index) { return p_.sockets.PeerAddress(index); }
+std::string Server::PeerAddress(Integer index) {
+    return p_.sockets.PeerAddress(index);
+}
 
 // ---- serial link ----
 
@@ -393,9 +400,15 @@ void Server::tmrCmndChk_Timer() {
     }
 }
 
-Integer Server::CurrentCommPort() { return p_.serial.CommPort(); }
-void Server::StartHelpTimer() { p_.timers.Help.SetEnabled(true); }
-void Server::StopCmndChkTimer() { p_.timers.CmndChk.SetEnabled(false); }
+Integer Server::CurrentCommPort() {
+    return p_.serial.CommPort();
+}
+void Server::StartHelpTimer() {
+    p_.timers.Help.SetEnabled(true);
+}
+void Server::StopCmndChkTimer() {
+    p_.timers.CmndChk.SetEnabled(false);
+}
 
 // ---- records ----
 
@@ -435,8 +448,8 @@ void Server::ApplyTcpPort() {
         p_.sockets.MoveListener(v_.TcpPort);
         v_.ClientSlotCount = 0;
         v_.ConnectionCount = 0;
-        p_.view.SetCaption(Label::RcvMsg, "Processing TCP/IP Message [Port " +
-                                              std::to_string(v_.TcpPort) + "]");
+        p_.view.SetCaption(Label::RcvMsg,
+                           "Processing TCP/IP Message [Port " + std::to_string(v_.TcpPort) + "]");
         p_.view.SetToolTip(Label::RcvMsg,
                            "Listening for message on Port " + std::to_string(v_.TcpPort));
     } catch (const ComponentError& e) {
@@ -444,6 +457,8 @@ void Server::ApplyTcpPort() {
     }
 }
 
-std::string Server::SerialSettingsText() const { return p_.serial.Settings(); }
+std::string Server::SerialSettingsText() const {
+    return p_.serial.Settings();
+}
 
 }  // namespace qv

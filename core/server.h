@@ -16,14 +16,14 @@ namespace qv {
 // Timer intervals, in milliseconds.
 constexpr int kDecodeTcpIntervalMs = 15;  // as often as window timers fire (about 15.6 ms)
 constexpr int kCmndChkIntervalMs = 20;
-constexpr int kLedIntervalMs = 500;        // lamp period after traffic
-constexpr int kLedDesignIntervalMs = 1024; // network lamp timer's first period after load
+constexpr int kLedIntervalMs = 500;         // lamp period after traffic
+constexpr int kLedDesignIntervalMs = 1024;  // network lamp timer's first period after load
 constexpr int kLed2IntervalMs = 500;
 constexpr int kHelpIntervalMs = 5000;
 
 // Quiet-period thresholds, in ticks of the two polling timers.
-constexpr Integer kIdleFlushTicks = 200;     // incomplete client text is flushed above this
-constexpr Integer kSerialCleanupTicks = 500; // a stuck switcher buffer is discarded above this
+constexpr Integer kIdleFlushTicks = 200;      // incomplete client text is flushed above this
+constexpr Integer kSerialCleanupTicks = 500;  // a stuck switcher buffer is discarded above this
 
 // Switcher text that never completes a piece is relayed as it stands beyond this size.
 constexpr std::size_t kSerialBufferLimit = 64 * 1024;
@@ -54,7 +54,7 @@ class Server final : public ISocketEvents,
                      public ISerialEvents,
                      private ClientLink,
                      private SwitcherLink {
-public:
+  public:
     // exeFolder stands for the program's folder (settings file and event log).
     Server(Ports ports, std::string exeFolder, char pathSeparator = '/');
     ~Server() override;
@@ -110,13 +110,14 @@ public:
     void ShowLogFilePanel();
     void ShowPassThruPanel();
 
-private:
+  private:
     void InitServer();
     void LoadWindowDesign();
     void NetworkLampOn(bool newInterval);
     void SerialLampOn();
     void ShowConnectionCount();
-    void DropClient(Integer index);  // the client went away (or is put off)
+    void DropClient(Integer index);   // the client went away (or is put off)
+    void CloseClient(Integer index);  // the server ends a connected client's connection
     void WriteTo(Integer index, std::string_view text);
     void DrainClient(Integer index);
     void DrainSerial(bool fromTick);

@@ -22,7 +22,7 @@ constexpr Long kNotTopMost = -2;      // HWND_NOTOPMOST
 // A text that is consumed from the front and appended at the back. Consuming is O(1)
 // amortised, so a long run of input worked off piece by piece costs O(length) overall.
 class TextBuffer {
-public:
+  public:
     std::string_view view() const { return std::string_view(data_).substr(head_); }
     std::size_t size() const { return data_.size() - head_; }
     bool empty() const { return size() == 0; }
@@ -50,7 +50,7 @@ public:
     }
     friend bool operator==(const TextBuffer& b, std::string_view s) { return b.view() == s; }
 
-private:
+  private:
     std::string data_;
     std::size_t head_ = 0;
 };
@@ -79,6 +79,8 @@ struct Variables {
 };
 
 // The switcher's ready screen: clear screen, cursor home, prompt.
-inline std::string MakeReadyPrompt() { return "\x1b[2J\x1b[HQMT READY>"; }
+inline std::string MakeReadyPrompt() {
+    return "\x1b[2J\x1b[HQMT READY>";
+}
 
 }  // namespace qv

@@ -3,8 +3,8 @@
 namespace qv {
 namespace {
 
-constexpr char CR = 13, EOT = 4, BS = 8, HT = 9, ACK = 6, BEL = 7, DC2 = 18, DC3 = 19,
-               DC4 = 20, CAN = 24, EM = 25, ESC = 27;
+constexpr char CR = 13, EOT = 4, BS = 8, HT = 9, ACK = 6, BEL = 7, DC2 = 18, DC3 = 19, DC4 = 20,
+               CAN = 24, EM = 25, ESC = 27;
 
 // Position from 1 of the first c in the buffer; 0 when there is none.
 std::size_t Position(const TextBuffer& b, char c) {
@@ -44,21 +44,34 @@ bool DecodeTcpMessage(Variables& v, Integer index, ClientLink& link) {
     std::size_t need = 0;
     bool whole = false;
     switch (b[0]) {
-        case CR: need = 1; break;
-        case DC4: need = 7; break;
+        case CR:
+            need = 1;
+            break;
+        case DC4:
+            need = 7;
+            break;
         case EOT:
             if (b.size() < 2) return false;
-            if (b[1] == 'I') need = 4;
-            else if (b[1] == 'T') need = 7;
-            else need = 2, whole = true;
+            if (b[1] == 'I')
+                need = 4;
+            else if (b[1] == 'T')
+                need = 7;
+            else
+                need = 2, whole = true;
             break;
-        case BS: need = 1; break;
+        case BS:
+            need = 1;
+            break;
         case DC3:
-        case DC2: need = 5; break;
+        case DC2:
+            need = 5;
+            break;
         case HT:
         case CAN:
         case EM:
-        case ACK: need = 4; break;
+        case ACK:
+            need = 4;
+            break;
         default:
             b.consume(1);
             return true;

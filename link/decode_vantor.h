@@ -51,7 +51,7 @@ inline constexpr std::string_view kHelpMenuRecord = "Sending Help Menu";
 
 // What the client interpreter needs from the server.
 class ClientLink {
-public:
+  public:
     virtual ~ClientLink() = default;
     virtual void TcptoSerial(std::string_view unit) = 0;
     virtual void SendtoSingleIP(std::string_view text, Integer index) = 0;
@@ -61,13 +61,13 @@ public:
 
 // What the switcher interpreter needs from the server.
 class SwitcherLink {
-public:
+  public:
     virtual ~SwitcherLink() = default;
     virtual void SendtoIP(std::string_view text) = 0;
     virtual void LogActivity(std::string_view text, Integer comPort) = 0;
     virtual Integer CurrentCommPort() = 0;
-    virtual void StartHelpTimer() = 0;   // enable tmrHelp
-    virtual void StopCmndChkTimer() = 0; // disable tmrCmndChk
+    virtual void StartHelpTimer() = 0;    // enable tmrHelp
+    virtual void StopCmndChkTimer() = 0;  // disable tmrCmndChk
 };
 
 // One step for client slot index (its buffer is not empty). Returns true when the step

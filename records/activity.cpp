@@ -47,8 +47,9 @@ std::string Two(int n) {
 
 const char* const kMonthShort[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kMonthLong[] = {"January", "February", "March",     "April",   "May",      "June",
-                                  "July",    "August",   "September", "October", "November", "December"};
+const char* const kMonthLong[] = {"January",   "February", "March",    "April",
+                                  "May",       "June",     "July",     "August",
+                                  "September", "October",  "November", "December"};
 
 int Weekday(int y, int m, int d) {  // 0 = Sunday (Sakamoto)
     static const int t[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
@@ -62,10 +63,9 @@ const char* const kDayLong[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
 }  // namespace
 
 std::string FormatPattern(const LocalDateTime& t, std::string_view p) {
-    const bool twelveHour = p.find("AP") != std::string_view::npos ||
-                            p.find("ap") != std::string_view::npos ||
-                            p.find('A') != std::string_view::npos ||
-                            p.find('a') != std::string_view::npos;
+    const bool twelveHour =
+        p.find("AP") != std::string_view::npos || p.find("ap") != std::string_view::npos ||
+        p.find('A') != std::string_view::npos || p.find('a') != std::string_view::npos;
     const int m = (t.month >= 1 && t.month <= 12) ? t.month - 1 : 0;
     std::string out;
     std::size_t i = 0;
@@ -75,21 +75,30 @@ std::string FormatPattern(const LocalDateTime& t, std::string_view p) {
         while (i + n < p.size() && p[i + n] == c) ++n;
         if (c == '\'') {
             const std::size_t end = p.find('\'', i + 1);
-            if (end == i + 1) out.push_back('\'');
-            else out.append(p.substr(i + 1, (end == std::string_view::npos ? p.size() : end) - i - 1));
+            if (end == i + 1)
+                out.push_back('\'');
+            else
+                out.append(
+                    p.substr(i + 1, (end == std::string_view::npos ? p.size() : end) - i - 1));
             i = end == std::string_view::npos ? p.size() : end + 1;
             continue;
         }
         switch (c) {
             case 'd':
-                if (n >= 4) out += kDayLong[Weekday(t.year, t.month, t.day)];
-                else if (n == 3) out += kDayShort[Weekday(t.year, t.month, t.day)];
-                else out += n == 2 ? Two(t.day) : std::to_string(t.day);
+                if (n >= 4)
+                    out += kDayLong[Weekday(t.year, t.month, t.day)];
+                else if (n == 3)
+                    out += kDayShort[Weekday(t.year, t.month, t.day)];
+                else
+                    out += n == 2 ? Two(t.day) : std::to_string(t.day);
                 break;
             case 'M':
-                if (n >= 4) out += kMonthLong[m];
-                else if (n == 3) out += kMonthShort[m];
-                else out += n == 2 ? Two(t.month) : std::to_string(t.month);
+                if (n >= 4)
+                    out += kMonthLong[m];
+                else if (n == 3)
+                    out += kMonthShort[m];
+                else
+                    out += n == 2 ? Two(t.month) : std::to_string(t.month);
                 break;
             case 'y':
                 out += n >= 4 ? std::to_string(t.year) : Two(t.year % 100);
@@ -100,9 +109,15 @@ std::string FormatPattern(const LocalDateTime& t, std::string_view p) {
                 out += n >= 2 ? Two(h) : std::to_string(h);
                 break;
             }
-            case 'H': out += n >= 2 ? Two(t.hour) : std::to_string(t.hour); break;
-            case 'm': out += n >= 2 ? Two(t.minute) : std::to_string(t.minute); break;
-            case 's': out += n >= 2 ? Two(t.second) : std::to_string(t.second); break;
+            case 'H':
+                out += n >= 2 ? Two(t.hour) : std::to_string(t.hour);
+                break;
+            case 'm':
+                out += n >= 2 ? Two(t.minute) : std::to_string(t.minute);
+                break;
+            case 's':
+                out += n >= 2 ? Two(t.second) : std::to_string(t.second);
+                break;
             case 'A':
             case 'a': {
                 const bool upper = c == 'A';
@@ -114,7 +129,9 @@ std::string FormatPattern(const LocalDateTime& t, std::string_view p) {
             case 't':  // time zone: the general date text has none
             case 'z':  // milliseconds: not shown
                 break;
-            default: out.append(n, c); break;
+            default:
+                out.append(n, c);
+                break;
         }
         i += n;
     }

@@ -33,7 +33,7 @@ std::string RecordLine(std::string_view dateText, std::string_view address,
 std::string EventLogHeader();
 
 class ActivityRecorder {
-public:
+  public:
     ActivityRecorder(const Variables& v, IFileSystem& files, IClock& clock, IView& view);
 
     // Switcher activity, recorded with the address "Switcher COM<port>".
@@ -46,7 +46,7 @@ public:
     void ClearHistory();
     const std::deque<HistoryRow>& Rows() const { return rows_; }
 
-private:
+  private:
     void Record(const std::string& address, const std::string& description);
 
     const Variables& v_;

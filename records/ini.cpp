@@ -39,7 +39,8 @@ std::string IniValue(std::string_view text, std::string_view section, std::strin
         if (!inSection) continue;
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos) continue;
-        if (SameNoCase(Trim(line.substr(0, eq)), key)) return std::string(Trim(line.substr(eq + 1)));
+        if (SameNoCase(Trim(line.substr(0, eq)), key))
+            return std::string(Trim(line.substr(eq + 1)));
     }
     return {};
 }

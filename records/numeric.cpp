@@ -10,17 +10,24 @@
 namespace qv {
 namespace {
 
-bool IsSkipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool IsSkipped(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 int DigitValue(char c, int base) {
     int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        v = c - 'A' + 10;
     return v < base ? v : -1;
 }
 
-[[noreturn]] void Overflow() { throw ComponentError(kErrOverflow, "Overflow"); }
+[[noreturn]] void Overflow() {
+    throw ComponentError(kErrOverflow, "Overflow");
+}
 
 }  // namespace
 
@@ -30,7 +37,8 @@ double LeadingNumber(std::string_view text) {
     for (char c : text)
         if (!IsSkipped(c)) s.push_back(c);
 
-    if (s.size() >= 2 && s[0] == '&' && (s[1] == 'H' || s[1] == 'h' || s[1] == 'O' || s[1] == 'o')) {
+    if (s.size() >= 2 && s[0] == '&' &&
+        (s[1] == 'H' || s[1] == 'h' || s[1] == 'O' || s[1] == 'o')) {
         const int base = (s[1] == 'H' || s[1] == 'h') ? 16 : 8;
         std::uint64_t v = 0;
         for (std::size_t i = 2; i < s.size(); ++i) {

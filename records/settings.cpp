@@ -21,8 +21,7 @@ std::string ScramblePassword(const std::string& plain) {
     std::string out = plain;
     for (std::size_t i = 0; i < out.size(); ++i) {
         const int code = static_cast<unsigned char>(out[i]) + static_cast<int>(i + 1);
-        if (code > 255)
-            throw ComponentError(kErrInvalidCall, "Invalid procedure call or argument");
+        if (code > 255) throw ComponentError(kErrInvalidCall, "Invalid procedure call or argument");
         out[i] = static_cast<char>(code);
     }
     return out;
@@ -50,7 +49,9 @@ bool PasswordStorable(const std::string& plain) {
     return stored.empty() || (!blank(stored.front()) && !blank(stored.back()));
 }
 
-std::string LogFilePanelText(bool on) { return on ? "Log File: ON" : "Log File: OFF"; }
+std::string LogFilePanelText(bool on) {
+    return on ? "Log File: ON" : "Log File: OFF";
+}
 std::string PassThruPanelText(bool on) {
     return on ? "Pass Thru Mode: ON " : "Pass Thru Mode: OFF ";
 }
@@ -72,8 +73,10 @@ void ReadSettings(Variables& v, IFileSystem& files, IView& view) {
         const std::string password = key("Password");
 
         const std::string upper = Upper(stayOnTop);
-        if (upper == "YES") v.StayOnTopMode = kTopMost;
-        else if (upper == "NO") v.StayOnTopMode = kNotTopMost;
+        if (upper == "YES")
+            v.StayOnTopMode = kTopMost;
+        else if (upper == "NO")
+            v.StayOnTopMode = kNotTopMost;
 
         v.LogFileOn = logFile != "No";
         v.PassThruMode = passThru == "Yes";

@@ -18,7 +18,7 @@ namespace qv::test {
 class FakeScheduler;
 
 class FakeTimer final : public ITimer {
-public:
+  public:
     FakeTimer(FakeScheduler& s, std::string name) : sched_(s), name_(std::move(name)) {}
     void SetEnabled(bool on) override;
     bool Enabled() const override { return enabled_; }
@@ -29,7 +29,7 @@ public:
     int ticks = 0;
     const std::string& name() const { return name_; }
 
-private:
+  private:
     friend class FakeScheduler;
     FakeScheduler& sched_;
     std::string name_;
@@ -39,7 +39,7 @@ private:
 
 // Fires enabled timers in due order as fake time advances.
 class FakeScheduler {
-public:
+  public:
     long long now = 0;
     std::vector<FakeTimer*> timers;
     void Advance(long long ms) {
@@ -68,12 +68,12 @@ inline void FakeTimer::SetInterval(int ms) {
 }
 
 class FakeSockets final : public ISocketArray {
-public:
+  public:
     struct Element {
         bool connected = false;
         std::string peer;
-        std::string in;   // waiting to be read
-        std::string out;  // written to the client
+        std::string in;                   // waiting to be read
+        std::string out;                  // written to the client
         std::vector<std::string> writes;  // one entry per write
         bool overflow = false;
     };
@@ -156,7 +156,7 @@ public:
 };
 
 class FakeSerial final : public ISerialPort {
-public:
+  public:
     ISerialEvents* events = nullptr;
     std::string settings = "9600,n,8,1";
     Integer commPort = 1;
@@ -200,7 +200,7 @@ public:
 };
 
 class FakeView final : public IView {
-public:
+  public:
     std::map<Lamp, Long> lamps;
     std::map<Label, std::string> captions, tooltips;
     std::map<int, std::string> panels;
@@ -224,7 +224,7 @@ public:
 };
 
 class MemFileSystem final : public IFileSystem {
-public:
+  public:
     std::map<std::string, std::string> files;
     bool failWrite = false;
     bool failAppend = false;
@@ -249,21 +249,20 @@ public:
 };
 
 class FakeClock final : public IClock {
-public:
+  public:
     LocalDateTime now{2002, 3, 5, 15, 4, 5};
     DateTimePatterns patterns;
     LocalDateTime Now() const override { return now; }
     DateTimePatterns Patterns() const override { return patterns; }
 };
 
-// A server on fakes. The program's folder is "/app/".
-struct CoreFixture {
+// Everything a server needs, faked. The program's folder is "/app/".
+struct FakePlatform {
     FakeScheduler sched;
     FakeTimer led2{sched, "led2"}, led{sched, "led"}, help{sched, "help"},
         decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"};
     FakeSockets sockets;
     FakeSerial serial;
-    FakeView view;
     MemFileSystem files;
     FakeClock clock;
     std::unique_ptr<Server> server;
@@ -271,7 +270,8 @@ struct CoreFixture {
     static constexpr const char* kIni = "/app/quorvex.ini";
     static constexpr const char* kLog = "/app/Eventlog.txt";
 
-    CoreFixture() {
+    // Builds the server with view as its window and wires the timers to its handlers.
+    void MakeServer(IView& view) {
         sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk};
         server = std::make_unique<Server>(
             Ports{sockets, serial, files, clock, view, Timers{led2, led, help, decodeTcp, cmndChk}},
@@ -284,15 +284,13 @@ struct CoreFixture {
         cmndChk.tick = [&s] { s.tmrCmndChk_Timer(); };
     }
     Variables& v() { return server->vars(); }
+};
+
+// A server on fakes with a fake view.
+struct CoreFixture : FakePlatform {
+    FakeView view;
+    CoreFixture() { MakeServer(view); }
     void Start() { server->Form_Load(); }
-    // Starts with a password set and connects a client that logs in; returns its slot.
-    Integer LoggedInClient(const std::string& peer = "10.0.0.1") {
-        sockets.Connect(peer);
-        const Integer slot = v().ClientSlotCount;
-        sockets.Send(slot, v().Password);
-        sockets.TakeOut(slot);
-        return slot;
-    }
 };
 
 }  // namespace qv::test

@@ -3,15 +3,16 @@
 // temporary folder.
 #pragma once
 
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <fcntl.h>
 #include <memory>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include "app/server_host.h"
 #include "fakes.h"
@@ -20,7 +21,7 @@ namespace qv::test {
 
 // A pseudo-terminal: the test holds the master side, the server opens the slave path.
 class Pty {
-public:
+  public:
     Pty() {
         char name[256] = {};
         if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) qFatal("openpty failed");
@@ -43,8 +44,10 @@ public:
         t.start();
         while (done < data.size() && t.elapsed() < 20000) {
             const ssize_t n = ::write(master_, data.constData() + done, data.size() - done);
-            if (n > 0) done += n;
-            else QTest::qWait(1);  // let the server drain the line
+            if (n > 0)
+                done += n;
+            else
+                QTest::qWait(1);  // let the server drain the line
         }
     }
     // What the server wrote to the switcher so far.
@@ -68,7 +71,7 @@ public:
         master_ = -1;
     }
 
-private:
+  private:
     int master_ = -1, slave_ = -1;
     QString path_;
 };
@@ -92,10 +95,9 @@ struct LiveServer {
     // A complete settings file on a free port; over replaces values by key.
     explicit LiveServer(Settings over = {}) {
         std::vector<std::pair<std::string, std::string>> keys = {
-            {"Serial Port", "1"},        {"Baud Rate", "9600"},
-            {"TCP/IP Port", std::to_string(port)}, {"Stay On Top", "No"},
-            {"Max List Size", "25"},     {"Maintain Log File", "No"},
-            {"Pass Thru", "No"},         {"Password", ""}};
+            {"Serial Port", "1"},  {"Baud Rate", "9600"},   {"TCP/IP Port", std::to_string(port)},
+            {"Stay On Top", "No"}, {"Max List Size", "25"}, {"Maintain Log File", "No"},
+            {"Pass Thru", "No"},   {"Password", ""}};
         std::string text = "[CONFIGURATION]\r\n";
         for (auto& [k, v] : keys) text += k + "=" + (over.count(k) ? over[k] : v) + "\r\n";
         QFile ini(dir.filePath("quorvex.ini"));
@@ -120,20 +122,25 @@ struct LiveServer {
     // Waits until the client has received at least n bytes; returns what it received.
     static QByteArray Receive(QTcpSocket& s, qsizetype n, int ms = 5000) {
         QByteArray got;
-        if (!QTest::qWaitFor([&] {
-                got += s.readAll();
-                return got.size() >= n;
-            }, ms))
+        if (!QTest::qWaitFor(
+                [&] {
+                    got += s.readAll();
+                    return got.size() >= n;
+                },
+                ms))
             qWarning("client received %lld of %lld bytes", qlonglong(got.size()), qlonglong(n));
         return got;
     }
     // Waits until the switcher has received at least n bytes.
     QByteArray SwitcherReceives(qsizetype n, int ms = 5000) {
-        if (!QTest::qWaitFor([&] {
-                switcherIn += pty.ReadAvailable();
-                return switcherIn.size() >= n;
-            }, ms))
-            qWarning("switcher received %lld of %lld bytes", qlonglong(switcherIn.size()), qlonglong(n));
+        if (!QTest::qWaitFor(
+                [&] {
+                    switcherIn += pty.ReadAvailable();
+                    return switcherIn.size() >= n;
+                },
+                ms))
+            qWarning("switcher received %lld of %lld bytes", qlonglong(switcherIn.size()),
+                     qlonglong(n));
         return switcherIn;
     }
 };

@@ -14,7 +14,7 @@ const std::string kInvalid = "Invalid password, Please try again>";
 
 class TestClients : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void login_data();
     void login();
     void notLoggedInGetsNoSwitcherOutput();
@@ -46,16 +46,18 @@ void TestClients::login_data() {
     QTest::newRow("no password") << "" << QStringList{} << ok << QByteArray() << true;
     QTest::newRow("password set") << "abc" << QStringList{} << prompt << QByteArray() << false;
     QTest::newRow("correct") << "abc" << QStringList{"abc"} << prompt + ok << QByteArray() << true;
-    QTest::newRow("too short waits") << "abc" << QStringList{"ab"} << prompt << QByteArray() << false;
-    QTest::newRow("split over two sends") << "abc" << QStringList{"a", "bc"} << prompt + ok
-                                          << QByteArray() << true;
-    QTest::newRow("wrong case") << "abc" << QStringList{"ABC"} << prompt + bad << QByteArray() << false;
-    QTest::newRow("wrong, then retry at once") << "abc" << QStringList{"abd", "abc"}
-                                               << prompt + bad + ok << QByteArray() << true;
+    QTest::newRow("too short waits")
+        << "abc" << QStringList{"ab"} << prompt << QByteArray() << false;
+    QTest::newRow("split over two sends")
+        << "abc" << QStringList{"a", "bc"} << prompt + ok << QByteArray() << true;
+    QTest::newRow("wrong case") << "abc" << QStringList{"ABC"} << prompt + bad << QByteArray()
+                                << false;
+    QTest::newRow("wrong, then retry at once")
+        << "abc" << QStringList{"abd", "abc"} << prompt + bad + ok << QByteArray() << true;
     QTest::newRow("wrong with more text: all discarded")
         << "abc" << QStringList{"xyzabc"} << prompt + bad << QByteArray() << false;
-    QTest::newRow("stray line end first") << "abc" << QStringList{"\r\nabc"} << prompt + bad
-                                          << QByteArray() << false;
+    QTest::newRow("stray line end first")
+        << "abc" << QStringList{"\r\nabc"} << prompt + bad << QByteArray() << false;
     QTest::newRow("password CR LF: CR forwarded, LF dropped")
         << "abc" << QStringList{"abc\r\n"} << prompt + ok << QByteArray("\r") << true;
 }
@@ -125,11 +127,14 @@ void TestClients::decodeTimerStopsOneTickAfterLastText() {
     CoreFixture f;
     f.Start();
     f.sockets.Connect("10.0.0.1");
-    f.sockets.Send(1, "\x14" "123");
+    f.sockets.Send(1,
+                   "\x14"
+                   "123");
     QVERIFY(f.decodeTcp.Enabled());
     f.sched.Advance(3 * kDecodeTcpIntervalMs);
     f.sockets.Send(1, "456");  // completes the unit at arrival
-    QCOMPARE(f.serial.written, std::string("\x14" "123456"));
+    QCOMPARE(f.serial.written, std::string("\x14"
+                                           "123456"));
     f.sched.Advance(kDecodeTcpIntervalMs);
     QVERIFY(!f.decodeTcp.Enabled());
     const int ticks = f.decodeTcp.ticks;
@@ -182,12 +187,17 @@ void TestClients::reusedSlotStartsClean() {
     CoreFixture f;
     f.Start();
     f.sockets.Connect("10.0.0.1");
-    f.sockets.Send(1, "\x14" "12");  // half a unit, then gone
+    f.sockets.Send(1,
+                   "\x14"
+                   "12");  // half a unit, then gone
     f.sockets.Hangup(1);
     f.sockets.Connect("10.0.0.2");
     QVERIFY(f.v().ClientBuffer[1].empty());
-    f.sockets.Send(1, "\x14" "ABCDEF");
-    QCOMPARE(f.serial.written, std::string("\x14" "ABCDEF"));
+    f.sockets.Send(1,
+                   "\x14"
+                   "ABCDEF");
+    QCOMPARE(f.serial.written, std::string("\x14"
+                                           "ABCDEF"));
 }
 
 void TestClients::sendRoutines() {
@@ -289,13 +299,16 @@ void TestClients::burstIsWorkedOffAtOnceInOrder() {
         burst += unit;
     }
     expected = burst;
-    burst += "\x14" "12";  // and half a unit
+    burst +=
+        "\x14"
+        "12";  // and half a unit
     f.sockets.Send(1, burst);
     QCOMPARE(f.serial.written, expected);
     QCOMPARE(f.view.rows.size(), size_t(101));
     QCOMPARE(f.view.rows[1].description, std::string("^T000000"));
     QCOMPARE(f.view.rows[100].description, std::string("^T000099"));
-    QCOMPARE(f.v().ClientBuffer[1].view(), std::string_view("\x14" "12"));
+    QCOMPARE(f.v().ClientBuffer[1].view(), std::string_view("\x14"
+                                                            "12"));
 }
 
 void TestClients::passThroughForwardsUnrecorded() {
@@ -314,11 +327,16 @@ void TestClients::serialSendErrorStillRecordsAndRemoves() {
     f.Start();
     f.view.reports.clear();
     f.sockets.Connect("10.0.0.1");
-    f.sockets.Send(1, "\x14" "ABCDEF" "\x13" "1234");
+    f.sockets.Send(1,
+                   "\x14"
+                   "ABCDEF"
+                   "\x13"
+                   "1234");
     QCOMPARE(f.view.reports.size(), size_t(2));  // one per unit
     QCOMPARE(f.view.reports[0].first, std::string("Serial Send Error"));
     QCOMPARE(f.view.reports[0].second,
-             std::string("Error Sending Message to serial port\r\rError #  8012 - The device is not open"));
+             std::string(
+                 "Error Sending Message to serial port\r\rError #  8012 - The device is not open"));
     QVERIFY(f.v().ClientBuffer[1].empty());
     QCOMPARE(f.view.rows.back().description, std::string("^S1234"));
 }

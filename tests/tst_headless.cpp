@@ -21,7 +21,8 @@ struct Run {
     void Start(const QStringList& extra = {}, bool headless = true) {
         QStringList args;
         if (headless) args << "--headless";
-        args << "--dir" << dir.path() << "--com" << "1=" + pty.path() << extra;
+        args << "--dir" << dir.path() << "--com"
+             << "1=" + pty.path() << extra;
         proc.start(QStringLiteral(QUORVEX_BIN), args);
         QVERIFY(proc.waitForStarted(5000));
     }
@@ -62,7 +63,7 @@ struct Run {
 
 class TestHeadless : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void defaultsWithoutSettingsFile();
     void failingSerialPortIsReportedOnStderr();
     void badSettingsFiles_data();
@@ -96,7 +97,8 @@ void TestHeadless::failingSerialPortIsReportedOnStderr() {
     QCOMPARE(r.Greeting(port), QByteArray("Login Sucessful\r\n"));  // the listener still runs
     QCOMPARE(r.Stop(), 0);
     const QByteArray err = r.proc.readAllStandardError();
-    QVERIFY2(err.startsWith("Server Error: Switcher Server Error  Error #  8002 - "), err.constData());
+    QVERIFY2(err.startsWith("Server Error: Switcher Server Error  Error #  8002 - "),
+             err.constData());
     QCOMPARE(err.count('\n'), 1);
 }
 
@@ -110,8 +112,10 @@ void TestHeadless::badSettingsFiles_data() {
         "Max List Size=0\r\nMaintain Log File=Yes\r\nPass Thru=No\r\nPassword=\r\n";
     QTest::newRow("binary garbage") << garbage << emptied;
     QTest::newRow("huge") << kDefaults + QByteArray(8 * 1024 * 1024, 'x') << kDefaults;
-    QTest::newRow("key repeated") << QByteArray(kDefaults).replace("Max List Size=25", "Max List Size=9\r\nMax List Size=30")
-                                  << QByteArray(kDefaults).replace("Max List Size=25", "Max List Size=9");
+    QTest::newRow("key repeated") << QByteArray(kDefaults).replace(
+                                         "Max List Size=25", "Max List Size=9\r\nMax List Size=30")
+                                  << QByteArray(kDefaults).replace("Max List Size=25",
+                                                                   "Max List Size=9");
     QTest::newRow("read error deletes the file")
         << QByteArray(kDefaults).replace("Max List Size=25", "Max List Size=40000") << kDefaults;
 }
@@ -140,7 +144,8 @@ void TestHeadless::commandLine() {
 void TestHeadless::noDisplayRunsHeadless() {
     Run r;
     const quint16 port = FreePort();
-    r.WriteIni(QByteArray(kDefaults).replace("TCP/IP Port=1250", "TCP/IP Port=" + QByteArray::number(port)));
+    r.WriteIni(QByteArray(kDefaults).replace("TCP/IP Port=1250",
+                                             "TCP/IP Port=" + QByteArray::number(port)));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* k : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(k);
     r.proc.setProcessEnvironment(env);

@@ -9,7 +9,7 @@ using namespace qv::test;
 
 class TestRecords : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void clientDescription_data();
     void clientDescription();
     void switcherDescription_data();
@@ -33,8 +33,12 @@ void TestRecords::clientDescription_data() {
     QTest::newRow("tilde dropped, brace kept") << QByteArray("~}") << QByteArray("}");
     QTest::newRow("CR LF only") << QByteArray("\r\n") << QByteArray();
     QTest::newRow("codes 1, 7, 27, 31") << QByteArray("\x01\x07\x1b\x1f") << QByteArray("^A^G^[^_");
-    QTest::newRow("NUL and high codes dropped") << QByteArray("a\0b\x80\xff", 5) << QByteArray("ab");
-    QTest::newRow("unit") << QByteArray("\x14" "001002") << QByteArray("^T001002");
+    QTest::newRow("NUL and high codes dropped")
+        << QByteArray("a\0b\x80\xff", 5) << QByteArray("ab");
+    QTest::newRow("unit") << QByteArray(
+                                 "\x14"
+                                 "001002")
+                          << QByteArray("^T001002");
 }
 
 void TestRecords::clientDescription() {
@@ -46,12 +50,21 @@ void TestRecords::switcherDescription_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("description");
     QTest::newRow("CAN frame") << QByteArray("\x18\x0cOK") << QByteArray("^X12OK");
-    QTest::newRow("controls after marker dropped") << QByteArray("\x18\x05" "A\x07" "B")
+    QTest::newRow("controls after marker dropped") << QByteArray(
+                                                          "\x18\x05"
+                                                          "A\x07"
+                                                          "B")
                                                    << QByteArray("^X5AB");
-    QTest::newRow("EM frame") << QByteArray("\x19" "A") << QByteArray("^Y65");
-    QTest::newRow("second char printable or not") << QByteArray("\x18\x7e\x18z")
-                                                  << QByteArray("^X126z");
-    QTest::newRow("marker further in") << QByteArray("A\x18" "B") << QByteArray("A^X24B");
+    QTest::newRow("EM frame") << QByteArray(
+                                     "\x19"
+                                     "A")
+                              << QByteArray("^Y65");
+    QTest::newRow("second char printable or not")
+        << QByteArray("\x18\x7e\x18z") << QByteArray("^X126z");
+    QTest::newRow("marker further in") << QByteArray(
+                                              "A\x18"
+                                              "B")
+                                       << QByteArray("A^X24B");
     QTest::newRow("no marker") << QByteArray("\x07OK\r\n") << QByteArray("^GOK");
     QTest::newRow("ready text") << QByteArray("QMT READY>") << QByteArray("QMT READY>");
 }
@@ -68,14 +81,20 @@ void TestRecords::generalDate_data() {
     QTest::addColumn<int>("minute");
     QTest::addColumn<int>("second");
     QTest::addColumn<QString>("text");
-    QTest::newRow("US afternoon") << "M/d/yyyy" << "h:mm:ss AP" << 15 << 4 << 5 << "3/5/2002 3:04:05 PM";
-    QTest::newRow("US noon") << "M/d/yyyy" << "h:mm:ss AP" << 12 << 0 << 0 << "3/5/2002 12:00:00 PM";
-    QTest::newRow("US just after midnight") << "M/d/yyyy" << "h:mm:ss AP" << 0 << 0 << 1
-                                            << "3/5/2002 12:00:01 AM";
-    QTest::newRow("midnight: date alone") << "M/d/yyyy" << "h:mm:ss AP" << 0 << 0 << 0 << "3/5/2002";
-    QTest::newRow("24-hour") << "dd.MM.yyyy" << "HH:mm:ss" << 15 << 4 << 5 << "05.03.2002 15:04:05";
-    QTest::newRow("literal and time zone") << "yyyy-MM-dd" << "HH' h 'mm:ss t" << 9 << 4 << 5
-                                           << "2002-03-05 09 h 04:05";
+    QTest::newRow("US afternoon") << "M/d/yyyy"
+                                  << "h:mm:ss AP" << 15 << 4 << 5 << "3/5/2002 3:04:05 PM";
+    QTest::newRow("US noon") << "M/d/yyyy"
+                             << "h:mm:ss AP" << 12 << 0 << 0 << "3/5/2002 12:00:00 PM";
+    QTest::newRow("US just after midnight")
+        << "M/d/yyyy"
+        << "h:mm:ss AP" << 0 << 0 << 1 << "3/5/2002 12:00:01 AM";
+    QTest::newRow("midnight: date alone") << "M/d/yyyy"
+                                          << "h:mm:ss AP" << 0 << 0 << 0 << "3/5/2002";
+    QTest::newRow("24-hour") << "dd.MM.yyyy"
+                             << "HH:mm:ss" << 15 << 4 << 5 << "05.03.2002 15:04:05";
+    QTest::newRow("literal and time zone")
+        << "yyyy-MM-dd"
+        << "HH' h 'mm:ss t" << 9 << 4 << 5 << "2002-03-05 09 h 04:05";
 }
 
 void TestRecords::generalDate() {

@@ -9,7 +9,7 @@ using namespace qv::test;
 
 class TestRelay : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void startsOnRealAdapters();
     void units_data();
     void units();
@@ -46,12 +46,22 @@ void TestRelay::units_data() {
     QTest::addColumn<bool>("passThru");
     using L = QList<QByteArray>;
     QTest::newRow("CR") << L{"\r"} << QByteArray("\r") << QStringList{} << false;
-    QTest::newRow("DC4 + 6") << L{"\x14" "001002"} << QByteArray("\x14" "001002")
+    QTest::newRow("DC4 + 6") << L{"\x14"
+                                  "001002"}
+                             << QByteArray(
+                                    "\x14"
+                                    "001002")
                              << QStringList{"^T001002"} << false;
-    QTest::newRow("DC4 split across sends, rest waits")
-        << L{"\x14" "001", "002\x14" "12"} << QByteArray("\x14" "001002") << QStringList{"^T001002"}
-        << false;
-    QTest::newRow("EOT I") << L{"\x04I12"} << QByteArray("\x04I12") << QStringList{"^DI12"} << false;
+    QTest::newRow("DC4 split across sends, rest waits") << L{"\x14"
+                                                             "001",
+                                                             "002\x14"
+                                                             "12"}
+                                                        << QByteArray(
+                                                               "\x14"
+                                                               "001002")
+                                                        << QStringList{"^T001002"} << false;
+    QTest::newRow("EOT I") << L{"\x04I12"} << QByteArray("\x04I12") << QStringList{"^DI12"}
+                           << false;
     QTest::newRow("EOT T") << L{"\x04T12345"} << QByteArray("\x04T12345") << QStringList{"^DT12345"}
                            << false;
     QTest::newRow("EOT T + 3 waits") << L{"\x04T123"} << QByteArray() << QStringList{} << false;
@@ -60,15 +70,31 @@ void TestRelay::units_data() {
         << L{"\x04", "Xall\x14 of\tit"} << QByteArray("\x04Xall\x14 of\tit")
         << QStringList{"^DXall^T of^Iit"} << false;
     QTest::newRow("BS") << L{"\x08"} << QByteArray("\x08") << QStringList{"^H"} << false;
-    QTest::newRow("DC3 + 4, DC2 + 4") << L{"\x13" "1234\x12" "abcd"} << QByteArray("\x13" "1234\x12" "abcd")
+    QTest::newRow("DC3 + 4, DC2 + 4") << L{"\x13"
+                                           "1234\x12"
+                                           "abcd"}
+                                      << QByteArray(
+                                             "\x13"
+                                             "1234\x12"
+                                             "abcd")
                                       << QStringList{"^S1234", "^Rabcd"} << false;
     QTest::newRow("HT, CAN, EM, ACK + 3")
-        << L{"\x09" "123\x18" "456\x19" "789\x06" "abc"} << QByteArray("\x09" "123\x18" "456\x19" "789\x06" "abc")
+        << L{"\x09"
+             "123\x18"
+             "456\x19"
+             "789\x06"
+             "abc"}
+        << QByteArray(
+               "\x09"
+               "123\x18"
+               "456\x19"
+               "789\x06"
+               "abc")
         << QStringList{"^I123", "^X456", "^Y789", "^Fabc"} << false;
-    QTest::newRow("printable text dropped, unrecorded") << L{"hello world"} << QByteArray()
-                                                       << QStringList{} << false;
-    QTest::newRow("text before a unit dropped") << L{"xy\x08"} << QByteArray("\x08")
-                                                << QStringList{"^H"} << false;
+    QTest::newRow("printable text dropped, unrecorded")
+        << L{"hello world"} << QByteArray() << QStringList{} << false;
+    QTest::newRow("text before a unit dropped")
+        << L{"xy\x08"} << QByteArray("\x08") << QStringList{"^H"} << false;
     QTest::newRow("pass-through forwards everything unrecorded")
         << L{"hello\x14", "\r\n"} << QByteArray("hello\x14\r\n") << QStringList{} << true;
 }
@@ -135,7 +161,10 @@ void TestRelay::switcherOutputReachesLoggedInClientsOnly() {
     output += "\x1b[2J\x1b[HQMT READY>";
     output += "OK\r\n";
     output += "Status line one\r\n";
-    output += QByteArray("\x19\x00\xff\xfe" "abcdef", 10);  // every byte value passes unchanged
+    output += QByteArray(
+        "\x19\x00\xff\xfe"
+        "abcdef",
+        10);  // every byte value passes unchanged
     s.pty.Write(output.left(7));
     QTest::qWait(20);
     s.pty.Write(output.mid(7));
@@ -152,7 +181,8 @@ void TestRelay::burstOf200FramesArrivesWhole() {
     LiveServer::Receive(*c, 17);
     QByteArray burst;
     for (int i = 0; i < 200; ++i)
-        burst += QByteArray("\x18") + char(i % 100 + 1) + QByteArray::number(100000000 + i).right(8);
+        burst +=
+            QByteArray("\x18") + char(i % 100 + 1) + QByteArray::number(100000000 + i).right(8);
     s.pty.Write(burst);
     QCOMPARE(LiveServer::Receive(*c, burst.size()), burst);
 }
@@ -171,14 +201,25 @@ void TestRelay::randomBytesDoNotStallLaterFrames() {
         QTest::qWait(5);
     }
     QByteArray frames;
-    for (int i = 0; i < 5; ++i) frames += "\x18\x01" "FRAME-" + QByteArray::number(i) + "!";
+    for (int i = 0; i < 5; ++i)
+        frames +=
+            "\x18\x01"
+            "FRAME-" +
+            QByteArray::number(i) + "!";
     s.pty.Write(frames);
     QByteArray got;
     // Behind the noise the frames come through within a few quiet ticks.
-    QVERIFY(QTest::qWaitFor([&] {
-        got += c->readAll();
-        return got.contains("\x18\x01" "FRAME-4!") && got.contains("\x18\x01" "FRAME-3!");
-    }, 5000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            got += c->readAll();
+            return got.contains(
+                       "\x18\x01"
+                       "FRAME-4!") &&
+                   got.contains(
+                       "\x18\x01"
+                       "FRAME-3!");
+        },
+        5000));
     // The server still takes clients and commands.
     auto d = s.Connect();
     QCOMPARE(LiveServer::Receive(*d, 17).left(17), QByteArray("Login Sucessful\r\n"));
@@ -204,10 +245,12 @@ void TestRelay::clientThatNeverReadsIsPutOff() {
         s.pty.Write(block);
         received += good->readAll().size();
     }
-    QVERIFY(QTest::qWaitFor([&] {
-        received += good->readAll().size();
-        return received >= qsizetype(lines / 64) * block.size();
-    }, 30000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            received += good->readAll().size();
+            return received >= qsizetype(lines / 64) * block.size();
+        },
+        30000));
     // The server put the stuck client off and kept serving the good one.
     QCOMPARE(s.v().ConnectionCount, Integer(1));
     QVERIFY(!s.host->sockets().Connected(2));
@@ -220,7 +263,10 @@ void TestRelay::thousandConnectCycles() {
         c.connectToHost(QHostAddress::LocalHost, s.port);
         QVERIFY(c.waitForConnected(5000));
         QVERIFY(LiveServer::Receive(c, 17).startsWith("Login Sucessful"));
-        if (i % 2) c.write("\x14" "12");  // half a unit left behind
+        if (i % 2)
+            c.write(
+                "\x14"
+                "12");  // half a unit left behind
         c.disconnectFromHost();
         if (c.state() != QAbstractSocket::UnconnectedState) c.waitForDisconnected(1000);
     }
@@ -228,8 +274,11 @@ void TestRelay::thousandConnectCycles() {
     QVERIFY(s.v().ClientSlotCount <= 3);
     auto c = s.Connect();
     LiveServer::Receive(*c, 17);
-    c->write("\x14" "ABCDEF");
-    QCOMPARE(s.SwitcherReceives(7).right(7), QByteArray("\x14" "ABCDEF"));
+    c->write(
+        "\x14"
+        "ABCDEF");
+    QCOMPARE(s.SwitcherReceives(7).right(7), QByteArray("\x14"
+                                                        "ABCDEF"));
 }
 
 void TestRelay::unpluggedSwitcherLeavesClientsServed() {

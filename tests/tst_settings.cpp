@@ -11,9 +11,9 @@ using namespace qv::test;
 namespace {
 
 const std::vector<std::pair<std::string, std::string>> kBase = {
-    {"Serial Port", "1"},     {"Baud Rate", "9600"},         {"TCP/IP Port", "1250"},
-    {"Stay On Top", "No"},    {"Max List Size", "25"},       {"Maintain Log File", "No"},
-    {"Pass Thru", "No"},      {"Password", ""},
+    {"Serial Port", "1"},  {"Baud Rate", "9600"},   {"TCP/IP Port", "1250"},
+    {"Stay On Top", "No"}, {"Max List Size", "25"}, {"Maintain Log File", "No"},
+    {"Pass Thru", "No"},   {"Password", ""},
 };
 
 // A settings file: the base keys with some values replaced.
@@ -34,7 +34,7 @@ const char* const kDefaultFile =
 
 class TestSettings : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void leadingNumber_data();
     void leadingNumber();
     void rounding();
@@ -104,62 +104,68 @@ void TestSettings::read_data() {
                              << false << QByteArray() << false << logOff << ptDesign;
     QTest::newRow("base file") << true << Ini({}) << 1 << "9600" << 1250 << -2 << 25 << false
                                << false << QByteArray() << false << logOff << ptOff;
-    QTest::newRow("stay on top YES") << true << Ini({{"Stay On Top", "YES"}}) << 1 << "9600" << 1250
-                                     << -1 << 25 << false << false << QByteArray() << false
-                                     << logOff << ptOff;
-    QTest::newRow("stay on top maybe") << true << Ini({{"Stay On Top", "maybe"}}) << 1 << "9600"
-                                       << 1250 << -1 << 25 << false << false << QByteArray()
-                                       << false << logOff << ptOff;
-    QTest::newRow("log file lower-case no") << true << Ini({{"Maintain Log File", "no"}}) << 1
-                                            << "9600" << 1250 << -2 << 25 << true << false
-                                            << QByteArray() << false << logOn << ptOff;
-    QTest::newRow("pass thru lower-case yes") << true << Ini({{"Pass Thru", "yes"}}) << 1 << "9600"
-                                              << 1250 << -2 << 25 << false << false << QByteArray()
-                                              << false << logOff << ptOff;
-    QTest::newRow("pass thru and log file") << true
-                                            << Ini({{"Pass Thru", "Yes"}, {"Maintain Log File", "Yes"}})
-                                            << 1 << "9600" << 1250 << -2 << 25 << false << true
-                                            << QByteArray() << false << logOff << ptOn;
+    QTest::newRow("stay on top YES")
+        << true << Ini({{"Stay On Top", "YES"}}) << 1 << "9600" << 1250 << -1 << 25 << false
+        << false << QByteArray() << false << logOff << ptOff;
+    QTest::newRow("stay on top maybe")
+        << true << Ini({{"Stay On Top", "maybe"}}) << 1 << "9600" << 1250 << -1 << 25 << false
+        << false << QByteArray() << false << logOff << ptOff;
+    QTest::newRow("log file lower-case no")
+        << true << Ini({{"Maintain Log File", "no"}}) << 1 << "9600" << 1250 << -2 << 25 << true
+        << false << QByteArray() << false << logOn << ptOff;
+    QTest::newRow("pass thru lower-case yes")
+        << true << Ini({{"Pass Thru", "yes"}}) << 1 << "9600" << 1250 << -2 << 25 << false << false
+        << QByteArray() << false << logOff << ptOff;
+    QTest::newRow("pass thru and log file")
+        << true << Ini({{"Pass Thru", "Yes"}, {"Maintain Log File", "Yes"}}) << 1 << "9600" << 1250
+        << -2 << 25 << false << true << QByteArray() << false << logOff << ptOn;
     QTest::newRow("empty values") << true
-                                  << Ini({{"Serial Port", ""}, {"Baud Rate", ""}, {"TCP/IP Port", ""},
-                                          {"Stay On Top", ""}, {"Max List Size", ""},
-                                          {"Maintain Log File", ""}, {"Pass Thru", ""}})
+                                  << Ini({{"Serial Port", ""},
+                                          {"Baud Rate", ""},
+                                          {"TCP/IP Port", ""},
+                                          {"Stay On Top", ""},
+                                          {"Max List Size", ""},
+                                          {"Maintain Log File", ""},
+                                          {"Pass Thru", ""}})
                                   << 0 << "" << 1250 << -1 << 0 << true << false << QByteArray()
                                   << false << logOn << ptOff;
-    QTest::newRow("2.5 rounds to 2") << true << Ini({{"Serial Port", "2.5"}}) << 2 << "9600" << 1250
-                                     << -2 << 25 << false << false << QByteArray() << false
-                                     << logOff << ptOff;
-    QTest::newRow("3.5 rounds to 4") << true << Ini({{"Serial Port", "3.5"}}) << 4 << "9600" << 1250
-                                     << -2 << 25 << false << false << QByteArray() << false
-                                     << logOff << ptOff;
+    QTest::newRow("2.5 rounds to 2")
+        << true << Ini({{"Serial Port", "2.5"}}) << 2 << "9600" << 1250 << -2 << 25 << false
+        << false << QByteArray() << false << logOff << ptOff;
+    QTest::newRow("3.5 rounds to 4")
+        << true << Ini({{"Serial Port", "3.5"}}) << 4 << "9600" << 1250 << -2 << 25 << false
+        << false << QByteArray() << false << logOff << ptOff;
     QTest::newRow("hex port") << true << Ini({{"Serial Port", "&H10"}}) << 16 << "9600" << 1250
                               << -2 << 25 << false << false << QByteArray() << false << logOff
                               << ptOff;
     // A read error: the keys read before it keep their new values, later ones their start
     // values, the panels are not set.
     QTest::newRow("max list size 40000") << true
-                                         << Ini({{"Serial Port", "3"}, {"TCP/IP Port", "4000"},
-                                                 {"Max List Size", "40000"}, {"Pass Thru", "Yes"},
+                                         << Ini({{"Serial Port", "3"},
+                                                 {"TCP/IP Port", "4000"},
+                                                 {"Max List Size", "40000"},
+                                                 {"Pass Thru", "Yes"},
                                                  {"Password", "bdf"}})
                                          << 3 << "9600" << 4000 << -1 << 25 << false << false
                                          << QByteArray() << true << logOff << ptDesign;
-    QTest::newRow("password scrambled") << true << Ini({{"Password", "bdf"}}) << 1 << "9600" << 1250
-                                        << -2 << 25 << false << false << QByteArray("abc") << false
-                                        << logOff << ptOff;
+    QTest::newRow("password scrambled")
+        << true << Ini({{"Password", "bdf"}}) << 1 << "9600" << 1250 << -2 << 25 << false << false
+        << QByteArray("abc") << false << logOff << ptOff;
     QTest::newRow("password code below position")
-        << true << Ini({{"Password", std::string("\x01\x01", 2)}}) << 1 << "9600" << 1250 << -2 << 25
-        << false << false << QByteArray() << true << logOff << ptOff;
+        << true << Ini({{"Password", std::string("\x01\x01", 2)}}) << 1 << "9600" << 1250 << -2
+        << 25 << false << false << QByteArray() << true << logOff << ptOff;
     QTest::newRow("key repeated, first wins")
-        << true << QByteArray("[configuration]\nSerial Port=3\nserial port=5\n  Baud Rate = 19200 \n")
-        << 3 << "19200" << 1250 << -1 << 0 << true << false << QByteArray() << false << logOn << ptOff;
+        << true
+        << QByteArray("[configuration]\nSerial Port=3\nserial port=5\n  Baud Rate = 19200 \n") << 3
+        << "19200" << 1250 << -1 << 0 << true << false << QByteArray() << false << logOn << ptOff;
     QTest::newRow("other section ignored")
         << true << QByteArray("[OTHER]\nSerial Port=9\n[CONFIGURATION]\nSerial Port=2\n") << 2 << ""
         << 1250 << -1 << 0 << true << false << QByteArray() << false << logOn << ptOff;
 
     QByteArray garbage(70000, '\0');
     for (int i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 7919 + 13) & 0xFF);
-    QTest::newRow("binary garbage") << true << garbage << 0 << "" << 1250 << -1 << 0 << true << false
-                                    << QByteArray() << false << logOn << ptOff;
+    QTest::newRow("binary garbage") << true << garbage << 0 << "" << 1250 << -1 << 0 << true
+                                    << false << QByteArray() << false << logOn << ptOff;
     QByteArray huge = Ini({{"Baud Rate", "9600"}});
     huge += QByteArray(4 * 1024 * 1024, 'x') + "\r\n";
     QTest::newRow("huge file") << true << huge << 1 << "9600" << 1250 << -2 << 25 << false << false
@@ -185,7 +191,8 @@ void TestSettings::read() {
     if (readError) {
         QCOMPARE(f.view.reports.size(), size_t(1));
         QCOMPARE(f.view.reports[0].first, std::string("File Error"));
-        QVERIFY(f.view.reports[0].second.rfind("Error Reading quorvex.ini file\r\rError # ", 0) == 0);
+        QVERIFY(f.view.reports[0].second.rfind("Error Reading quorvex.ini file\r\rError # ", 0) ==
+                0);
         QVERIFY(!f.files.Exists(CoreFixture::kIni));
     } else {
         QVERIFY(f.view.reports.empty());
@@ -202,7 +209,8 @@ void TestSettings::writeDefaults() {
 
     // Pass-through read together with a log file stores the log file as off.
     CoreFixture g;
-    g.files.files[CoreFixture::kIni] = Ini({{"Pass Thru", "Yes"}, {"Maintain Log File", "Yes"}}).toStdString();
+    g.files.files[CoreFixture::kIni] =
+        Ini({{"Pass Thru", "Yes"}, {"Maintain Log File", "Yes"}}).toStdString();
     g.Start();
     g.server->WriteSettings();
     const std::string written = g.files.files[CoreFixture::kIni];
@@ -220,8 +228,10 @@ void TestSettings::writeKeepsOldFileOnFailure() {
     f.server->WriteSettings();
     QCOMPARE(f.files.files[CoreFixture::kIni], before);
     QCOMPARE(f.view.reports.back().first, std::string("File Error"));
-    QCOMPARE(f.view.reports.back().second,
-             std::string("Error Writing quorvex.ini file\r\rError #  5 - Invalid procedure call or argument"));
+    QCOMPARE(
+        f.view.reports.back().second,
+        std::string(
+            "Error Writing quorvex.ini file\r\rError #  5 - Invalid procedure call or argument"));
 
     // So does a failing disk.
     f.v().Password = "new";

@@ -10,7 +10,7 @@ using namespace qv::test;
 
 class TestSimulator : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void takeReachesEveryPanelAndTheRecords();
 };
 
@@ -27,13 +27,15 @@ void TestSimulator::takeReachesEveryPanelAndTheRecords() {
     const quint16 port = FreePort();
     QFile ini(dir.filePath("quorvex.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=" + QByteArray::number(port) +
+    ini.write("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=" +
+              QByteArray::number(port) +
               "\r\nStay On Top=No\r\nMax List Size=25\r\nMaintain Log File=Yes\r\nPass Thru=No\r\n"
               "Password=qcvw\r\n");  // "pass", stored scrambled
     ini.close();
 
     QProcess server;
-    server.start(QStringLiteral(QUORVEX_BIN), {"--headless", "--dir", dir.path(), "--com", "1=" + device});
+    server.start(QStringLiteral(QUORVEX_BIN),
+                 {"--headless", "--dir", dir.path(), "--com", "1=" + device});
     QVERIFY(server.waitForStarted(5000));
 
     auto connectPanel = [&](QTcpSocket& s) {
@@ -52,8 +54,14 @@ void TestSimulator::takeReachesEveryPanelAndTheRecords() {
     connectPanel(a);
     connectPanel(b);
 
-    a.write("\x14" "003011");  // route source 11 to destination 3
-    const QByteArray answer = QByteArray("\x18\x03" "S011T003") + "\x07" "ACK";
+    a.write(
+        "\x14"
+        "003011");  // route source 11 to destination 3
+    const QByteArray answer = QByteArray(
+                                  "\x18\x03"
+                                  "S011T003") +
+                              "\x07"
+                              "ACK";
     QCOMPARE(LiveServer::Receive(a, answer.size()), answer);
     QCOMPARE(LiveServer::Receive(b, answer.size()), answer);
 
@@ -71,7 +79,8 @@ void TestSimulator::takeReachesEveryPanelAndTheRecords() {
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QByteArray text = log.readAll();
     const QString logText = QString::fromLatin1(text);
-    QVERIFY2(logText.contains(QRegularExpression("    127\\.0\\.0\\.1 +\\^T003011\r\n")), text.constData());
+    QVERIFY2(logText.contains(QRegularExpression("    127\\.0\\.0\\.1 +\\^T003011\r\n")),
+             text.constData());
     QVERIFY(logText.contains(QRegularExpression("    Switcher COM1 +\\^X3S011T003\r\n")));
 }
 

@@ -8,7 +8,7 @@ using namespace qv::test;
 
 class TestStartup : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void defaultsWithoutFile();
     void listenerFailureSkipsTheRest();
     void serialFailureLeavesListener();
@@ -84,7 +84,8 @@ void TestStartup::tcpPortOutOfRange_data() {
 void TestStartup::tcpPortOutOfRange() {
     QFETCH(QString, stored);
     CoreFixture f;
-    f.files.files[CoreFixture::kIni] = "[CONFIGURATION]\r\nTCP/IP Port=" + stored.toStdString() + "\r\n";
+    f.files.files[CoreFixture::kIni] =
+        "[CONFIGURATION]\r\nTCP/IP Port=" + stored.toStdString() + "\r\n";
     f.Start();
     QCOMPARE(QString::fromStdString(f.view.captions[Label::RcvMsg]),
              "Processing TCP/IP Message [Port " + stored + "]");
@@ -98,9 +99,12 @@ void TestStartup::tcpPortOutOfRange() {
 void TestStartup::appPathEndsInOneSeparator_data() {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("appPath");
-    QTest::newRow("root") << "/" << "/";
-    QTest::newRow("folder") << "/srv/q" << "/srv/q/";
-    QTest::newRow("folder with separator") << "/srv/q/" << "/srv/q/";
+    QTest::newRow("root") << "/"
+                          << "/";
+    QTest::newRow("folder") << "/srv/q"
+                            << "/srv/q/";
+    QTest::newRow("folder with separator") << "/srv/q/"
+                                           << "/srv/q/";
 }
 
 void TestStartup::appPathEndsInOneSeparator() {

@@ -14,8 +14,8 @@ const std::string kHelpHead = "\x1b[2J\x1b[H  HELP MENU\r\n";  // opens with an 
 
 struct Step {
     enum Kind { Feed, Ticks, Ms } kind;
-    std::string text;  // Feed
-    int n = 0;         // Ticks of tmrCmndChk, or milliseconds
+    std::string text;                   // Feed
+    int n = 0;                          // Ticks of tmrCmndChk, or milliseconds
     std::vector<std::string> relayed;   // new writes to the client after this step
     std::vector<std::string> recorded;  // new history descriptions after this step
 };
@@ -37,7 +37,7 @@ Q_DECLARE_METATYPE(Script)
 
 class TestSwitcher : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void framing_data();
     void framing();
     void passThroughRelaysEverythingUnrecorded();
@@ -49,50 +49,91 @@ private slots:
 
 void TestSwitcher::framing_data() {
     QTest::addColumn<Script>("script");
-    const std::string frameA = "\x18\x01" "ABCDEFGH";
-    const std::string frameB = "\x18\x02" "IJKLMNOP";
+    const std::string frameA =
+        "\x18\x01"
+        "ABCDEFGH";
+    const std::string frameB =
+        "\x18\x02"
+        "IJKLMNOP";
 
     QTest::newRow("CAN frame arriving 6 + 4")
-        << Script{Feed("\x18\x01" "ABCD"), Ticks(3), Feed("EFGH", {frameA}, {"^X1ABCDEFGH"}),
-                  Ticks(50)};
+        << Script{Feed("\x18\x01"
+                       "ABCD"),
+                  Ticks(3), Feed("EFGH", {frameA}, {"^X1ABCDEFGH"}), Ticks(50)};
     QTest::newRow("two frames back to back")
         << Script{Feed(frameA + frameB, {frameA, frameB}, {"^X1ABCDEFGH", "^X2IJKLMNOP"})};
     QTest::newRow("noise then a CAN frame: after 11 quiet ticks, noise discarded")
         << Script{Feed("xy" + frameA), Ticks(10), Ticks(1, {frameA}, {"^X1ABCDEFGH"})};
-    QTest::newRow("EM only at the front")
-        << Script{Feed("\x19" "ABCDEFGHI", {"\x19" "ABCDEFGHI"}, {"^Y65BCDEFGHI"}),
-                  Feed("ab\x19" "cd\r\n", {"ab\x19" "cd\r\n"}, {"ab^Y25cd"})};
+    QTest::newRow("EM only at the front") << Script{Feed("\x19"
+                                                         "ABCDEFGHI",
+                                                         {"\x19"
+                                                          "ABCDEFGHI"},
+                                                         {"^Y65BCDEFGHI"}),
+                                                    Feed("ab\x19"
+                                                         "cd\r\n",
+                                                         {"ab\x19"
+                                                          "cd\r\n"},
+                                                         {"ab^Y25cd"})};
     QTest::newRow("BEL at the front")
-        << Script{Feed("\x07" "OK1", {"\x07" "OK1"}, {"^GOK1"})};
+        << Script{Feed("\x07"
+                       "OK1",
+                       {"\x07"
+                        "OK1"},
+                       {"^GOK1"})};
     QTest::newRow("BEL further in: first four characters after 11 quiet ticks")
-        << Script{Feed("ab\x07" "cd\x07" "ef"), Ticks(10), Ticks(1, {"ab\x07" "c"}, {"ab^Gc"}),
-                  Ticks(10), Ticks(1, {"d\x07" "ef"}, {"d^Gef"})};
+        << Script{Feed("ab\x07"
+                       "cd\x07"
+                       "ef"),
+                  Ticks(10),
+                  Ticks(1,
+                        {"ab\x07"
+                         "c"},
+                        {"ab^Gc"}),
+                  Ticks(10),
+                  Ticks(1,
+                        {"d\x07"
+                         "ef"},
+                        {"d^Gef"})};
     QTest::newRow("ready screen") << Script{Feed(kReady, {kReady}, {"QMT READY>"})};
-    QTest::newRow("ready screen in pieces")
-        << Script{Feed(kReady.substr(0, 9)), Ticks(20), Feed(kReady.substr(9), {kReady}, {"QMT READY>"})};
-    QTest::newRow("ESC at the front holds everything until the clean-up")
-        << Script{Feed("\x1b[2JOK\r\nline\r\n"), Ticks(500), Ticks(1), Feed("OK\r\n", {"OK\r\n"}, {"OK"})};
-    QTest::newRow("CAN at the front holds a line")
-        << Script{Feed("\x18\x01" "AB\r\n"), Ticks(30), Feed("CDEF", {"\x18\x01" "AB\r\nCDEF"},
-                                                              {"^X1ABCDEF"})};
+    QTest::newRow("ready screen in pieces") << Script{
+        Feed(kReady.substr(0, 9)), Ticks(20), Feed(kReady.substr(9), {kReady}, {"QMT READY>"})};
+    QTest::newRow("ESC at the front holds everything until the clean-up") << Script{
+        Feed("\x1b[2JOK\r\nline\r\n"), Ticks(500), Ticks(1), Feed("OK\r\n", {"OK\r\n"}, {"OK"})};
+    QTest::newRow("CAN at the front holds a line") << Script{Feed("\x18\x01"
+                                                                  "AB\r\n"),
+                                                             Ticks(30),
+                                                             Feed("CDEF",
+                                                                  {"\x18\x01"
+                                                                   "AB\r\nCDEF"},
+                                                                  {"^X1ABCDEF"})};
     QTest::newRow("line then ready screen")
         << Script{Feed("hello\r\n" + kReady, {"hello\r\n", kReady}, {"hello", "QMT READY>"})};
-    QTest::newRow("text then ready screen after the quiet period")
-        << Script{Feed("abc" + kReady), Ticks(10), Ticks(1, {"abc", kReady}, {"abc", "QMT READY>"})};
+    QTest::newRow("text then ready screen after the quiet period") << Script{
+        Feed("abc" + kReady), Ticks(10), Ticks(1, {"abc", kReady}, {"abc", "QMT READY>"})};
     QTest::newRow("OK then a line")
         << Script{Feed("OK\r\nline two\r\n", {"OK\r\n", "line two\r\n"}, {"OK", "line two"})};
     QTest::newRow("help menu ended by Fx31)")
         << Script{Feed(kHelpHead + "Fx1) Take\r\nFx31) Exit\r\nafter\r\n",
                        {kHelpHead, "Fx1) Take\r\n", "Fx31) Exit\r\n", "after\r\n"},
                        {"Sending Help Menu", "after"})};
-    QTest::newRow("help menu ended by the help timer")
-        << Script{Feed(kHelpHead + "Fx1) Take\r\n", {kHelpHead, "Fx1) Take\r\n"}, {"Sending Help Menu"}),
-                  Ms(4900), Feed("during\r\n", {"during\r\n"}), Ms(100),
-                  Feed("later\r\n", {"later\r\n"}, {"later"})};
+    QTest::newRow("help menu ended by the help timer") << Script{
+        Feed(kHelpHead + "Fx1) Take\r\n", {kHelpHead, "Fx1) Take\r\n"}, {"Sending Help Menu"}),
+        Ms(4900), Feed("during\r\n", {"during\r\n"}), Ms(100),
+        Feed("later\r\n", {"later\r\n"}, {"later"})};
     QTest::newRow("control characters of the help menu pass with its lines")
         << Script{Feed(kHelpHead, {kHelpHead}, {"Sending Help Menu"}),
-                  Feed("\x07" "a\x18" "b\r\n", {"\x07" "a\x18" "b\r\n"}),
-                  Feed("Fx31)\r\n", {"Fx31)\r\n"}), Feed("\x07" "OK1", {"\x07" "OK1"}, {"^GOK1"})};
+                  Feed("\x07"
+                       "a\x18"
+                       "b\r\n",
+                       {"\x07"
+                        "a\x18"
+                        "b\r\n"}),
+                  Feed("Fx31)\r\n", {"Fx31)\r\n"}),
+                  Feed("\x07"
+                       "OK1",
+                       {"\x07"
+                        "OK1"},
+                       {"^GOK1"})};
     {
         // A quiet backlog of noise is worked off in one tick, frames and all.
         std::string noise, frames;
@@ -122,11 +163,15 @@ void TestSwitcher::framing() {
     for (const Step& s : script) {
         ++stepNo;
         switch (s.kind) {
-            case Step::Feed: f.serial.Feed(s.text); break;
+            case Step::Feed:
+                f.serial.Feed(s.text);
+                break;
             case Step::Ticks:
                 for (int i = 0; i < s.n; ++i) f.sched.Advance(kCmndChkIntervalMs);
                 break;
-            case Step::Ms: f.sched.Advance(s.n); break;
+            case Step::Ms:
+                f.sched.Advance(s.n);
+                break;
         }
         const auto& writes = f.sockets.elements[1].writes;
         const std::vector<std::string> relayed(writes.begin() + seenWrites, writes.end());
@@ -138,8 +183,13 @@ void TestSwitcher::framing() {
         seenWrites = writes.size();
         seenRows = f.view.rows.size();
         if (relayed != s.relayed || recorded != s.recorded) {
-            QString msg = QString("step %1: relayed %2 recorded %3").arg(stepNo).arg(relayed.size()).arg(recorded.size());
-            for (const auto& r : relayed) msg += "\n  relayed: " + QString::fromLatin1(QByteArray::fromStdString(r).toPercentEncoding());
+            QString msg = QString("step %1: relayed %2 recorded %3")
+                              .arg(stepNo)
+                              .arg(relayed.size())
+                              .arg(recorded.size());
+            for (const auto& r : relayed)
+                msg += "\n  relayed: " +
+                       QString::fromLatin1(QByteArray::fromStdString(r).toPercentEncoding());
             for (const auto& r : recorded) msg += "\n  recorded: " + QString::fromStdString(r);
             QFAIL(qPrintable(msg));
         }
@@ -153,8 +203,13 @@ void TestSwitcher::passThroughRelaysEverythingUnrecorded() {
     f.sockets.Connect("10.0.0.1");
     f.sockets.TakeOut(1);
     f.view.rows.clear();
-    f.serial.Feed("\x18" "ab\x1b" "cd");
-    QCOMPARE(f.sockets.TakeOut(1), std::string("\x18" "ab\x1b" "cd"));
+    f.serial.Feed(
+        "\x18"
+        "ab\x1b"
+        "cd");
+    QCOMPARE(f.sockets.TakeOut(1), std::string("\x18"
+                                               "ab\x1b"
+                                               "cd"));
     QVERIFY(f.view.rows.empty());
     QCOMPARE(f.view.lamps[Lamp::Serial], kColourGreen);
     f.sched.Advance(kCmndChkIntervalMs);  // finds the buffer empty
@@ -206,10 +261,13 @@ void TestSwitcher::receiveEventCodesAndLamp() {
 
     // Sending to the switcher: one write per character, in order, nothing added.
     const int before = f.serial.writes;
-    f.server->TcptoSerial("\x14" "001002");
+    f.server->TcptoSerial(
+        "\x14"
+        "001002");
     QCOMPARE(f.serial.writes - before, 7);
     QVERIFY(f.serial.written.size() >= 7);
-    QCOMPARE(f.serial.written.substr(f.serial.written.size() - 7), std::string("\x14" "001002"));
+    QCOMPARE(f.serial.written.substr(f.serial.written.size() - 7), std::string("\x14"
+                                                                               "001002"));
     f.server->TcptoSerial("");
     QCOMPARE(f.serial.writes - before, 7);
 }

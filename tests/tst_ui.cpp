@@ -15,29 +15,15 @@ using namespace qv::test;
 
 namespace {
 
-struct UiFixture {
-    FakeScheduler sched;
-    FakeTimer led2{sched, "led2"}, led{sched, "led"}, help{sched, "help"},
-        decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"};
-    FakeSockets sockets;
-    FakeSerial serial;
-    MemFileSystem files;
-    FakeClock clock;
+struct UiFixture : FakePlatform {
     frmQuorvex window;
-    std::unique_ptr<Server> server;
     std::deque<bool> answers;  // to the confirmations, in order; OK when none is left
     QStringList confirms, confirmTexts, informs, informTexts;
 
     explicit UiFixture(const std::string& ini = {}) {
-        if (!ini.empty()) files.files["/app/quorvex.ini"] = ini;
-        sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk};
-        server = std::make_unique<Server>(
-            Ports{sockets, serial, files, clock, window, Timers{led2, led, help, decodeTcp, cmndChk}},
-            "/app", '/');
+        if (!ini.empty()) files.files[kIni] = ini;
+        MakeServer(window);
         Server& s = *server;
-        led2.tick = [&s] { s.tmrLed2_Timer(); };
-        led.tick = [&s] { s.tmrLed_Timer(); };
-        help.tick = [&s] { s.tmrHelp_Timer(); };
         window.Attach(s);
         window.prompts().confirm = [this](QWidget*, const QString& title, const QString& text) {
             confirms << title;
@@ -55,7 +41,6 @@ struct UiFixture {
         serial.calls.clear();
         sockets.calls.clear();
     }
-    Variables& v() { return server->vars(); }
     QList<QMessageBox*> Boxes() {
         QList<QMessageBox*> boxes;
         for (QMessageBox* b : window.findChildren<QMessageBox*>())
@@ -68,7 +53,7 @@ struct UiFixture {
 
 class TestUi : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void mainWindowAtLoad();
     void setupOkWithNothingChanged();
     void setupBaudRateOnly();
@@ -94,7 +79,8 @@ void TestUi::mainWindowAtLoad() {
     UiFixture f;
     QCOMPARE(f.window.windowTitle(), QString("QMT Quorvex"));
     QCOMPARE(f.window.Caption(Label::CmdHistory), QString("Command History - [25 Items]"));
-    QCOMPARE(f.window.Caption(Label::SerialStatus), QString("Router Serial Activity [COM 1 - 9600 Baud]"));
+    QCOMPARE(f.window.Caption(Label::SerialStatus),
+             QString("Router Serial Activity [COM 1 - 9600 Baud]"));
     QCOMPARE(f.window.Caption(Label::RcvMsg), QString("Processing TCP/IP Message [Port 1250]"));
     QCOMPARE(f.window.StatusPanel(1), QString("Client Connections: 0000"));
     QCOMPARE(f.window.StatusPanel(2), QString("Log File: OFF"));
@@ -131,8 +117,10 @@ void TestUi::setupBaudRateOnly() {
     d.cmdOk_Click();
     QCOMPARE(f.confirms, QStringList{"Serial Port Change"});
     QVERIFY(f.confirmTexts[0].startsWith("You have selected a new Baud Rate, \r\n"));
-    QCOMPARE(f.serial.calls, (std::vector<std::string>{"close", "settings 19200,n,8,1", "port 1", "open"}));
-    QCOMPARE(f.window.Caption(Label::SerialStatus), QString("Router Serial Activity [COM 1 - 19200 Baud]"));
+    QCOMPARE(f.serial.calls,
+             (std::vector<std::string>{"close", "settings 19200,n,8,1", "port 1", "open"}));
+    QCOMPARE(f.window.Caption(Label::SerialStatus),
+             QString("Router Serial Activity [COM 1 - 19200 Baud]"));
     QCOMPARE(d.result(), int(QDialog::Accepted));
 }
 
@@ -145,7 +133,8 @@ void TestUi::setupPortAndBaudRate() {
     QCOMPARE(f.confirms, (QStringList{"Serial Port Change", "Serial Port Change"}));
     QVERIFY(f.confirmTexts[0].startsWith("You have selected a new Serial Port, \r\n"));
     QVERIFY(f.confirmTexts[1].startsWith("You have selected a new Baud Rate, \r\n"));
-    QCOMPARE(f.serial.calls, (std::vector<std::string>{"close", "settings 38400,n,8,1", "port 3", "open"}));
+    QCOMPARE(f.serial.calls,
+             (std::vector<std::string>{"close", "settings 38400,n,8,1", "port 3", "open"}));
     QCOMPARE(f.v().SerialPort, Integer(3));
 }
 
@@ -158,8 +147,10 @@ void TestUi::setupCancelInAConfirmation_data() {
 void TestUi::setupCancelInAConfirmation() {
     QFETCH(int, okFirst);
     UiFixture f;
-    if (okFirst) f.answers = {true, false};
-    else f.answers = {false};
+    if (okFirst)
+        f.answers = {true, false};
+    else
+        f.answers = {false};
     frmSetup d(*f.server, f.window.prompts(), &f.window);
     d.cmboComPort->setCurrentIndex(1);
     d.cmboBaudRate->setCurrentText("2400");
@@ -193,12 +184,18 @@ void TestUi::setupPortThatCannotOpen() {
 void TestUi::setupTcpPortTexts_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("outcome");  // "range", "move", "overflow"
-    QTest::newRow("empty") << "" << "range";
-    QTest::newRow("0") << "0" << "range";
-    QTest::newRow("65536") << "65536" << "range";
-    QTest::newRow("1") << "1" << "move";
-    QTest::newRow("65535") << "65535" << "move";
-    QTest::newRow("eleven nines") << "99999999999" << "overflow";
+    QTest::newRow("empty") << ""
+                           << "range";
+    QTest::newRow("0") << "0"
+                       << "range";
+    QTest::newRow("65536") << "65536"
+                           << "range";
+    QTest::newRow("1") << "1"
+                       << "move";
+    QTest::newRow("65535") << "65535"
+                           << "move";
+    QTest::newRow("eleven nines") << "99999999999"
+                                  << "overflow";
 }
 
 void TestUi::setupTcpPortTexts() {
@@ -211,7 +208,8 @@ void TestUi::setupTcpPortTexts() {
     d.cmdOk_Click();
     if (outcome == "range") {
         QCOMPARE(f.informs, QStringList{"Port Error"});
-        QCOMPARE(f.informTexts[0], QString("Invalid IP Port #. Please reenter a number between 1 and 65535"));
+        QCOMPARE(f.informTexts[0],
+                 QString("Invalid IP Port #. Please reenter a number between 1 and 65535"));
         QCOMPARE(d.result(), int(QDialog::Rejected));
         QCOMPARE(f.v().TcpPort, Long(1250));
     } else if (outcome == "move") {
@@ -242,12 +240,14 @@ void TestUi::setupPortBoxKeyFilter() {
 }
 
 void TestUi::setupPassThroughCoupling() {
-    UiFixture f("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\n"
-                "Max List Size=25\r\nMaintain Log File=Yes\r\nPass Thru=No\r\n");
+    UiFixture f(
+        "[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\n"
+        "Max List Size=25\r\nMaintain Log File=Yes\r\nPass Thru=No\r\n");
     {
         frmSetup d(*f.server, f.window.prompts(), &f.window);
         QVERIFY(d.chkLogFile->isChecked() && d.chkLogFile->isEnabled());
-        QTest::mouseClick(d.chkPassThruMode, Qt::LeftButton, {}, QPoint(5, d.chkPassThruMode->height() / 2));
+        QTest::mouseClick(d.chkPassThruMode, Qt::LeftButton, {},
+                          QPoint(5, d.chkPassThruMode->height() / 2));
         QVERIFY(d.chkPassThruMode->isChecked());
         QVERIFY(!d.chkLogFile->isChecked() && !d.chkLogFile->isEnabled());
         d.cmdOk_Click();
@@ -259,13 +259,16 @@ void TestUi::setupPassThroughCoupling() {
     frmSetup d(*f.server, f.window.prompts(), &f.window);
     QVERIFY(d.chkPassThruMode->isChecked());
     QVERIFY(!d.chkLogFile->isChecked() && !d.chkLogFile->isEnabled());
-    QTest::mouseClick(d.chkPassThruMode, Qt::LeftButton, {}, QPoint(5, d.chkPassThruMode->height() / 2));
+    QTest::mouseClick(d.chkPassThruMode, Qt::LeftButton, {},
+                      QPoint(5, d.chkPassThruMode->height() / 2));
     QVERIFY(d.chkLogFile->isEnabled() && !d.chkLogFile->isChecked());
 }
 
 void TestUi::setupUnusualStoredValues() {
     // A baud rate outside the list: nothing selected, and OK keeps it without asking.
-    UiFixture f("[CONFIGURATION]\r\nSerial Port=20\r\nBaud Rate=4800\r\nTCP/IP Port=1250\r\nMax List Size=25\r\n");
+    UiFixture f(
+        "[CONFIGURATION]\r\nSerial Port=20\r\nBaud Rate=4800\r\nTCP/IP Port=1250\r\nMax List "
+        "Size=25\r\n");
     frmSetup d(*f.server, f.window.prompts(), &f.window);
     QCOMPARE(d.cmboBaudRate->currentIndex(), -1);
     QCOMPARE(d.cmboComPort->count(), 17);  // COM 20 gets an entry of its own
@@ -278,7 +281,9 @@ void TestUi::setupUnusualStoredValues() {
 }
 
 void TestUi::changePassword() {
-    UiFixture f("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\nMax List Size=25\r\nPassword=bdf\r\n");
+    UiFixture f(
+        "[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\nMax List "
+        "Size=25\r\nPassword=bdf\r\n");
     QCOMPARE(f.v().Password, std::string("abc"));
     {
         frmChangePassword d(*f.server, f.window.prompts(), &f.window);
@@ -357,7 +362,9 @@ void TestUi::dialogBracketAndStayOnTop() {
     };
     f.window.mnuSetup_Click();
     QVERIFY(!f.window.IsTopMost());
-    f.window.onDialogShown = [&](QDialog* d) { static_cast<frmChangePassword*>(d)->cmdCancel_Click(); };
+    f.window.onDialogShown = [&](QDialog* d) {
+        static_cast<frmChangePassword*>(d)->cmdCancel_Click();
+    };
     f.window.mnuChangePassword_Click();
     QVERIFY(!f.window.IsTopMost());
 }
@@ -397,15 +404,18 @@ void TestUi::lampsAndHistory() {
 
 void TestUi::reportsAreNonBlockingAndNotDoubled() {
     UiFixture f;
-    f.window.Report("Serial Send Error", "Error Sending Message to serial port\r\rError #  8012 - x");
-    f.window.Report("Serial Send Error", "Error Sending Message to serial port\r\rError #  8012 - x");
+    f.window.Report("Serial Send Error",
+                    "Error Sending Message to serial port\r\rError #  8012 - x");
+    f.window.Report("Serial Send Error",
+                    "Error Sending Message to serial port\r\rError #  8012 - x");
     QCOMPARE(f.Boxes().size(), 1);
     QCOMPARE(f.Boxes()[0]->icon(), QMessageBox::Critical);
     f.window.Report("File Error", "Error Writing quorvex.ini file\r\rError #  28 - y");
     QCOMPARE(f.Boxes().size(), 2);
     f.Boxes()[0]->close();
     QTest::qWait(10);  // deleted later
-    f.window.Report("Serial Send Error", "Error Sending Message to serial port\r\rError #  8012 - x");
+    f.window.Report("Serial Send Error",
+                    "Error Sending Message to serial port\r\rError #  8012 - x");
     QCOMPARE(f.Boxes().size(), 2);
 }
 

@@ -5,6 +5,12 @@
 // without hardware. Usage and wire shapes: docs/simulator.md.
 #include "switcher_sim.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,18 +19,14 @@
 #include <cstring>
 #include <string>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 // Unsolicited frames are only queued while less than this is waiting, so a
 // pty nobody reads does not grow our memory without bound.
@@ -38,11 +40,12 @@ struct Options {
 };
 
 void Usage(std::FILE* to) {
-    std::fputs("usage: quorvex-switcher-sim [--device PATH [--baud N]] [--status-rate N]\n"
-               "                            [--quit-after SECONDS]\n"
-               "Without --device a pseudo-terminal is opened and its path printed as\n"
-               "'DEVICE /dev/pts/N' on the first line of stdout.\n",
-               to);
+    std::fputs(
+        "usage: quorvex-switcher-sim [--device PATH [--baud N]] [--status-rate N]\n"
+        "                            [--quit-after SECONDS]\n"
+        "Without --device a pseudo-terminal is opened and its path printed as\n"
+        "'DEVICE /dev/pts/N' on the first line of stdout.\n",
+        to);
 }
 
 bool ParseArgs(int argc, char** argv, Options& o) {
@@ -61,26 +64,40 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         }
         const double n = std::strtod(v, &end);
         if (end == v || *end != '\0' || n < 0) return false;
-        if (a == "--baud") o.baud = static_cast<long>(n);
-        else if (a == "--status-rate") o.statusRate = n;
-        else if (a == "--quit-after") o.quitAfter = n;
-        else return false;
+        if (a == "--baud")
+            o.baud = static_cast<long>(n);
+        else if (a == "--status-rate")
+            o.statusRate = n;
+        else if (a == "--quit-after")
+            o.quitAfter = n;
+        else
+            return false;
     }
     return true;
 }
 
 speed_t BaudConstant(long baud) {
     switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return B0;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        default:
+            return B0;
     }
 }
 
@@ -181,8 +198,7 @@ int main(int argc, char** argv) {
         if (opt.quitAfter > 0 && quitAt < wake) wake = quitAt;
         int timeoutMs = -1;
         if (wake != Clock::time_point::max()) {
-            const auto ms =
-                std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
             timeoutMs = static_cast<int>(ms < 0 ? 0 : ms > 1000 ? 1000 : ms);
         }
 

@@ -13,12 +13,12 @@
 #include <string_view>
 
 class SwitcherSim {
-public:
+  public:
     static constexpr int kSize = 16;  // destinations and sources, numbered 1..kSize
 
     // Lead characters of the command units.
-    static constexpr char kAck = 6, kBs = 8, kHt = 9, kCr = 13, kDc2 = 18, kDc3 = 19,
-                          kDc4 = 20, kCan = 24, kEm = 25, kEot = 4;
+    static constexpr char kAck = 6, kBs = 8, kHt = 9, kCr = 13, kDc2 = 18, kDc3 = 19, kDc4 = 20,
+                          kCan = 24, kEm = 25, kEot = 4;
     // Reply markers.
     static constexpr char kBel = 7, kEsc = 27;
 
@@ -98,7 +98,7 @@ public:
         return t;
     }
 
-private:
+  private:
     static bool InRange(int n) { return n >= 1 && n <= kSize; }
 
     static std::string Two(int n) {
@@ -123,47 +123,55 @@ private:
     // yet (EOT needs its second char). Anything unknown is a 1-char stray.
     static std::size_t UnitLength(std::string_view b) {
         switch (b[0]) {
-        case kCr:
-        case kBs: return 1;
-        case kDc4: return 7;
-        case kDc3:
-        case kDc2: return 5;
-        case kHt:
-        case kCan:
-        case kEm:
-        case kAck: return 4;
-        case kEot:
-            if (b.size() < 2) return 0;
-            if (b[1] == 'I') return 4;
-            if (b[1] == 'T') return 7;
-            return 2;
-        default: return 1;
+            case kCr:
+            case kBs:
+                return 1;
+            case kDc4:
+                return 7;
+            case kDc3:
+            case kDc2:
+                return 5;
+            case kHt:
+            case kCan:
+            case kEm:
+            case kAck:
+                return 4;
+            case kEot:
+                if (b.size() < 2) return 0;
+                if (b[1] == 'I') return 4;
+                if (b[1] == 'T') return 7;
+                return 2;
+            default:
+                return 1;
         }
     }
 
     std::string Answer(std::string_view u) {
         static const std::string kOk = "OK\r\n";
         switch (u[0]) {
-        case kCr: return ReadyScreen();
-        case kDc4: {
-            const int dest = Number3(u.substr(1, 3));
-            const int src = Number3(u.substr(4, 3));
-            if (!InRange(dest) || !InRange(src)) return "ERR RANGE\r\n";
-            src_[static_cast<std::size_t>(dest - 1)] = src;
-            return StatusFrame(dest) + Ack();
-        }
-        case kEot:
-            if (u[1] == 'I') return TableListing();
-            if (u.substr(2) == "HELP?") return HelpMenu();
-            return kOk;
-        case kBs:
-        case kDc3:
-        case kDc2:
-        case kHt:
-        case kCan:
-        case kEm:
-        case kAck: return kOk;
-        default: return {};  // stray: the real switcher ignores it too
+            case kCr:
+                return ReadyScreen();
+            case kDc4: {
+                const int dest = Number3(u.substr(1, 3));
+                const int src = Number3(u.substr(4, 3));
+                if (!InRange(dest) || !InRange(src)) return "ERR RANGE\r\n";
+                src_[static_cast<std::size_t>(dest - 1)] = src;
+                return StatusFrame(dest) + Ack();
+            }
+            case kEot:
+                if (u[1] == 'I') return TableListing();
+                if (u.substr(2) == "HELP?") return HelpMenu();
+                return kOk;
+            case kBs:
+            case kDc3:
+            case kDc2:
+            case kHt:
+            case kCan:
+            case kEm:
+            case kAck:
+                return kOk;
+            default:
+                return {};  // stray: the real switcher ignores it too
         }
     }
 

@@ -12,7 +12,7 @@ namespace qv {
 namespace {
 // Password fields show every character as "*".
 class StarStyle final : public QProxyStyle {
-public:
+  public:
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* ret) const override {
         if (hint == SH_LineEdit_PasswordCharacter) return '*';
@@ -24,7 +24,8 @@ public:
 frmChangePassword::frmChangePassword(Server& server, Prompts& prompts, QWidget* parent)
     : QDialog(parent), server_(server), prompts_(prompts) {
     setWindowTitle(QStringLiteral("Change Password"));
-    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
     setWindowIcon(QIcon(QStringLiteral(":/quorvex/quorvex_icon.xpm")));
     setFixedSize(Tw(4440), Tw(2265));
 
@@ -61,7 +62,8 @@ frmChangePassword::frmChangePassword(Server& server, Prompts& prompts, QWidget* 
 }
 
 void frmChangePassword::keyPressEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) return;
+    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
+        return;
     QDialog::keyPressEvent(e);
 }
 

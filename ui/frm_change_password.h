@@ -12,7 +12,7 @@ namespace qv {
 
 class frmChangePassword final : public QDialog {
     Q_OBJECT
-public:
+  public:
     frmChangePassword(Server& server, Prompts& prompts, QWidget* parent = nullptr);
     void cmdOk_Click();
     void cmdCancel_Click() { reject(); }
@@ -22,10 +22,10 @@ public:
     QPushButton* cmdOk;
     QPushButton* cmdCancel;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* e) override;
 
-private:
+  private:
     Server& server_;
     Prompts& prompts_;
 };

@@ -16,7 +16,9 @@
 #include "ui/twips.h"
 
 // The artwork lives in a static library: its resources are registered by hand.
-static void InitArt() { Q_INIT_RESOURCE(art); }
+static void InitArt() {
+    Q_INIT_RESOURCE(art);
+}
 
 namespace qv {
 
@@ -63,7 +65,8 @@ frmQuorvex::frmQuorvex(QWidget* parent) : QMainWindow(parent) {
     lstCmdHistory_ = new QTreeWidget(central);
     PlaceTw(lstCmdHistory_, 60, 360, 6000, 1665);
     lstCmdHistory_->setColumnCount(2);
-    lstCmdHistory_->setHeaderLabels({QStringLiteral("Client Address"), QStringLiteral("Message Description")});
+    lstCmdHistory_->setHeaderLabels(
+        {QStringLiteral("Client Address"), QStringLiteral("Message Description")});
     lstCmdHistory_->setRootIsDecorated(false);
     lstCmdHistory_->setUniformRowHeights(true);
     lstCmdHistory_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -82,7 +85,8 @@ frmQuorvex::frmQuorvex(QWidget* parent) : QMainWindow(parent) {
     lblRcvMsg_ = new QLabel(QStringLiteral("Processing Network Message"), frame1_);
     PlaceTw(lblRcvMsg_, 345, 465, 4215, 195);
 
-    const char* const design[4] = {"Client Connections: 0000", "Log File: OFF", "Pass Thru Mode: OFF", ""};
+    const char* const design[4] = {"Client Connections: 0000", "Log File: OFF",
+                                   "Pass Thru Mode: OFF", ""};
     const int widths[4] = {2325, 1200, 1650, 900};
     for (int i = 0; i < 4; ++i) {
         panels_[i] = new QLabel(QString::fromLatin1(design[i]), this);
@@ -125,8 +129,8 @@ frmQuorvex::frmQuorvex(QWidget* parent) : QMainWindow(parent) {
     const int statusHeight = Tw(kStatusBarHeightTw);
     statusBar()->setFixedHeight(std::max(statusHeight, statusBar()->sizeHint().height()));
     central->setFixedSize(Tw(kClientWidthTw), Tw(kClientHeightTw - kStatusBarHeightTw));
-    setFixedSize(Tw(kClientWidthTw), menuBar()->sizeHint().height() + central->height() +
-                                         statusBar()->height());
+    setFixedSize(Tw(kClientWidthTw),
+                 menuBar()->sizeHint().height() + central->height() + statusBar()->height());
 }
 
 frmQuorvex::~frmQuorvex() = default;
@@ -139,7 +143,8 @@ void frmQuorvex::Report(const std::string& title, const std::string& text) {
     const QString key = Latin1(title) + QChar(0) + Latin1(text);
     if (openReports_.contains(key)) return;
     openReports_.insert(key);
-    auto* box = new QMessageBox(QMessageBox::Critical, Latin1(title), BoxText(text), QMessageBox::Ok, this);
+    auto* box =
+        new QMessageBox(QMessageBox::Critical, Latin1(title), BoxText(text), QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     connect(box, &QDialog::finished, this, [this, key] { openReports_.remove(key); });
@@ -156,7 +161,9 @@ void frmQuorvex::HistoryFirstRowRemoved() {
     delete lstCmdHistory_->takeTopLevelItem(0);
 }
 
-void frmQuorvex::HistoryCleared() { lstCmdHistory_->clear(); }
+void frmQuorvex::HistoryCleared() {
+    lstCmdHistory_->clear();
+}
 
 void frmQuorvex::SetLampColour(Lamp lamp, Long colour) {
     (lamp == Lamp::Serial ? shpSerialStatus_ : shpRcvMsg_)->SetColour(colour);
@@ -164,14 +171,19 @@ void frmQuorvex::SetLampColour(Lamp lamp, Long colour) {
 
 QLabel* frmQuorvex::LabelFor(Label label) const {
     switch (label) {
-        case Label::CmdHistory: return lblCmdHistory_;
-        case Label::SerialStatus: return lblSerialStatus_;
-        case Label::RcvMsg: return lblRcvMsg_;
+        case Label::CmdHistory:
+            return lblCmdHistory_;
+        case Label::SerialStatus:
+            return lblSerialStatus_;
+        case Label::RcvMsg:
+            return lblRcvMsg_;
     }
     return lblCmdHistory_;
 }
 
-void frmQuorvex::SetCaption(Label label, const std::string& text) { LabelFor(label)->setText(Latin1(text)); }
+void frmQuorvex::SetCaption(Label label, const std::string& text) {
+    LabelFor(label)->setText(Latin1(text));
+}
 void frmQuorvex::SetToolTip(Label label, const std::string& text) {
     LabelFor(label)->setToolTip(Latin1(text));
 }
@@ -194,13 +206,16 @@ void frmQuorvex::CloseAllWindows() {
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
         if (*it != this && (*it)->isVisible()) (*it)->close();
     close();
-    QMetaObject::invokeMethod(qApp, [] { QApplication::quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] { QApplication::quit(); }, Qt::QueuedConnection);
 }
 
 Long frmQuorvex::LampColour(Lamp lamp) const {
     return (lamp == Lamp::Serial ? shpSerialStatus_ : shpRcvMsg_)->Colour();
 }
-QString frmQuorvex::Caption(Label label) const { return LabelFor(label)->text(); }
+QString frmQuorvex::Caption(Label label) const {
+    return LabelFor(label)->text();
+}
 QString frmQuorvex::StatusPanel(int panel) const {
     return panel >= 1 && panel <= 4 ? panels_[panel - 1]->text() : QString();
 }
@@ -223,7 +238,8 @@ void frmQuorvex::cmdClearList_Click() {
 void frmQuorvex::ModalBracket(QDialog* dialog) {
     ApplyZOrder(kNotTopMost);
     if (onDialogShown) {
-        QMetaObject::invokeMethod(dialog, [this, dialog] { onDialogShown(dialog); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            dialog, [this, dialog] { onDialogShown(dialog); }, Qt::QueuedConnection);
     }
     dialog->exec();
     if (server_) ApplyZOrder(server_->vars().StayOnTopMode);

@@ -27,7 +27,7 @@ class frmChangePassword;
 
 class frmQuorvex final : public QMainWindow, public IView {
     Q_OBJECT
-public:
+  public:
     explicit frmQuorvex(QWidget* parent = nullptr);
     ~frmQuorvex() override;
 
@@ -64,10 +64,10 @@ public:
     std::function<void(QDialog*)> onDialogShown;
     frmQuorvexAbout* About() const { return about_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
 
-private:
+  private:
     // Not topmost while the dialog is open; the stay-on-top setting applied again after.
     void ModalBracket(QDialog* dialog);
     QLabel* LabelFor(Label label) const;

@@ -14,7 +14,7 @@ inline constexpr const char* kVersionText = "Quorvex\rVersion 2.02 - 02/28/02";
 
 class frmQuorvexAbout final : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit frmQuorvexAbout(Server& server, QWidget* parent = nullptr);
     void Form_Activate();
 
@@ -27,10 +27,10 @@ public:
     QLabel* lblVersionInfo;
     QPushButton* cmdAboutquit;
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
 
-private:
+  private:
     Server& server_;
 };
 

@@ -11,16 +11,20 @@
 namespace qv {
 
 namespace {
-const char* const kBaudRates[] = {"2400", "9600", "14400", "19200", "38400", "57600", "115200", "128000"};
+const char* const kBaudRates[] = {"2400",  "9600",  "14400",  "19200",
+                                  "38400", "57600", "115200", "128000"};
 constexpr int kComPorts = 16;
 
-QString ComEntry(int n) { return QStringLiteral("Com  %1").arg(n); }  // "Com", sign position, n
+QString ComEntry(int n) {
+    return QStringLiteral("Com  %1").arg(n);
+}  // "Com", sign position, n
 }  // namespace
 
 frmSetup::frmSetup(Server& server, Prompts& prompts, QWidget* parent)
     : QDialog(parent), server_(server), prompts_(prompts) {
     setWindowTitle(QStringLiteral("Quorvex Setup"));
-    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
     setWindowIcon(QIcon(QStringLiteral(":/quorvex/quorvex_icon.xpm")));
     setFixedSize(Tw(6375), Tw(2745));
 
@@ -52,13 +56,16 @@ frmSetup::frmSetup(Server& server, Prompts& prompts, QWidget* parent)
     PlaceTw(frmCheckBox, 4320, 120, 1815, 1455);
     chkStayOnTop = new QCheckBox(QStringLiteral("Stay on Top"), this);
     PlaceTw(chkStayOnTop, 4440, 360, 1455, 255);
-    chkStayOnTop->setToolTip(QStringLiteral("Force application to remain on top of other running applications"));
+    chkStayOnTop->setToolTip(
+        QStringLiteral("Force application to remain on top of other running applications"));
     chkLogFile = new QCheckBox(QStringLiteral("Log File"), this);
     PlaceTw(chkLogFile, 4440, 720, 1335, 255);
-    chkLogFile->setToolTip(QStringLiteral("The Log File maintains a time stamped history of all decoded message activity"));
+    chkLogFile->setToolTip(QStringLiteral(
+        "The Log File maintains a time stamped history of all decoded message activity"));
     chkPassThruMode = new QCheckBox(QStringLiteral("Pass Thru Mode"), this);
     PlaceTw(chkPassThruMode, 4440, 1080, 1575, 255);
-    chkPassThruMode->setToolTip(QStringLiteral("Pass Thru Mode disables decoding of message data for display and logging purposes"));
+    chkPassThruMode->setToolTip(QStringLiteral(
+        "Pass Thru Mode disables decoding of message data for display and logging purposes"));
     connect(chkPassThruMode, &QCheckBox::clicked, this, &frmSetup::chkPassThruMode_Click);
 
     auto* frmHelp = new QFrame(this);
@@ -67,7 +74,9 @@ frmSetup::frmSetup(Server& server, Prompts& prompts, QWidget* parent)
     PlaceTw(frmHelp, 120, 1680, 3255, 855);
     auto* txtHelp = new QPlainTextEdit(frmHelp);
     PlaceTw(txtHelp, 120, 160, 2895, 615);
-    txtHelp->setPlainText(QStringLiteral("Select Com Port, Baud Rate and IP Port\nSelect Pass Thru Mode, Log File and \nStay on Top options"));
+    txtHelp->setPlainText(
+        QStringLiteral("Select Com Port, Baud Rate and IP Port\nSelect Pass Thru Mode, Log File "
+                       "and \nStay on Top options"));
     txtHelp->setReadOnly(true);
     txtHelp->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtHelp->document()->setDocumentMargin(1);
@@ -110,7 +119,8 @@ void frmSetup::Form_Load() {
     // A port outside the list gets an entry of its own, so OK with nothing changed keeps it.
     cmboComPort->clear();
     for (int n = 1; n <= kComPorts; ++n) cmboComPort->addItem(ComEntry(n), n);
-    if (v.SerialPort < 1 || v.SerialPort > kComPorts) cmboComPort->addItem(ComEntry(v.SerialPort), int(v.SerialPort));
+    if (v.SerialPort < 1 || v.SerialPort > kComPorts)
+        cmboComPort->addItem(ComEntry(v.SerialPort), int(v.SerialPort));
     cmboComPort->setCurrentIndex(cmboComPort->findData(int(v.SerialPort)));
     OldSerialPort = v.SerialPort;
 
@@ -145,7 +155,8 @@ void frmSetup::chkPassThruMode_Click() {
 
 void frmSetup::keyPressEvent(QKeyEvent* e) {
     // Neither Enter nor Esc closes the dialog.
-    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) return;
+    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
+        return;
     QDialog::keyPressEvent(e);
 }
 
@@ -154,7 +165,8 @@ bool frmSetup::eventFilter(QObject* watched, QEvent* e) {
     if (watched == txtIpPort && e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
         const QString t = k->text();
-        if (!t.isEmpty() && t.at(0).isPrint() && !(t.at(0) >= QLatin1Char('0') && t.at(0) <= QLatin1Char('9')))
+        if (!t.isEmpty() && t.at(0).isPrint() &&
+            !(t.at(0) >= QLatin1Char('0') && t.at(0) <= QLatin1Char('9')))
             return true;
     }
     return QDialog::eventFilter(watched, e);
@@ -164,18 +176,24 @@ void frmSetup::cmdOk_Click() {
     Variables& v = server_.vars();
     bool serialChange = false;
 
-    const Integer n = cmboComPort->currentIndex() < 0 ? Integer(0) : Integer(cmboComPort->currentData().toInt());
+    const Integer n =
+        cmboComPort->currentIndex() < 0 ? Integer(0) : Integer(cmboComPort->currentData().toInt());
     if (n != v.SerialPort) {
-        if (!prompts_.confirm(this, QStringLiteral("Serial Port Change"),
-                              QStringLiteral("You have selected a new Serial Port, \r\nConnection will be lost to any current switcher\r\nPlease Confirm")))
+        if (!prompts_.confirm(
+                this, QStringLiteral("Serial Port Change"),
+                QStringLiteral("You have selected a new Serial Port, \r\nConnection will be lost "
+                               "to any current switcher\r\nPlease Confirm")))
             return;
         serialChange = true;
     }
     // With no entry selected the baud rate stays as it is.
-    const std::string b = cmboBaudRate->currentIndex() < 0 ? v.BaudRate : cmboBaudRate->currentText().toStdString();
+    const std::string b =
+        cmboBaudRate->currentIndex() < 0 ? v.BaudRate : cmboBaudRate->currentText().toStdString();
     if (b != v.BaudRate) {
-        if (!prompts_.confirm(this, QStringLiteral("Serial Port Change"),
-                              QStringLiteral("You have selected a new Baud Rate, \r\nThis may effect communication with any current switcher\r\nPlease Confirm")))
+        if (!prompts_.confirm(
+                this, QStringLiteral("Serial Port Change"),
+                QStringLiteral("You have selected a new Baud Rate, \r\nThis may effect "
+                               "communication with any current switcher\r\nPlease Confirm")))
             return;
         serialChange = true;
     }
@@ -197,13 +215,16 @@ void frmSetup::cmdOk_Click() {
         return;
     }
     if (p < 1 || p > 65535) {
-        prompts_.inform(this, QStringLiteral("Port Error"),
-                        QStringLiteral("Invalid IP Port #. Please reenter a number between 1 and 65535"));
+        prompts_.inform(
+            this, QStringLiteral("Port Error"),
+            QStringLiteral("Invalid IP Port #. Please reenter a number between 1 and 65535"));
         return;
     }
     if (p != v.TcpPort) {
-        if (!prompts_.confirm(this, QStringLiteral("IP Port Change"),
-                              QStringLiteral("You have entered a new IP Port#\r\nThis will disconnect any users currently attached\r\nPlease Confirm")))
+        if (!prompts_.confirm(
+                this, QStringLiteral("IP Port Change"),
+                QStringLiteral("You have entered a new IP Port#\r\nThis will disconnect any users "
+                               "currently attached\r\nPlease Confirm")))
             return;
         v.TcpPort = p;
         server_.ApplyTcpPort();

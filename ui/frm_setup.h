@@ -14,7 +14,7 @@ namespace qv {
 
 class frmSetup final : public QDialog {
     Q_OBJECT
-public:
+  public:
     frmSetup(Server& server, Prompts& prompts, QWidget* parent = nullptr);
 
     void cmdOk_Click();
@@ -31,11 +31,11 @@ public:
     QPushButton* cmdOk;
     QPushButton* cmdCancel;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
-private:
+  private:
     void Form_Load();
 
     Server& server_;

@@ -9,7 +9,7 @@
 namespace qv {
 
 class LampWidget final : public QWidget {
-public:
+  public:
     explicit LampWidget(QWidget* parent = nullptr) : QWidget(parent) {}
     void SetColour(Long windowsColour) {
         colour_ = windowsColour;
@@ -18,7 +18,7 @@ public:
     Long Colour() const { return colour_; }
     static QColor ToQColor(Long c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -27,7 +27,7 @@ protected:
         p.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
     }
 
-private:
+  private:
     Long colour_ = kColourRed;
 };
 

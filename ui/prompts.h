@@ -14,7 +14,8 @@ struct Prompts {
         [](QWidget* parent, const QString& title, const QString& text) {
             QString shown = text;
             shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-            return QMessageBox::question(parent, title, shown, QMessageBox::Ok | QMessageBox::Cancel,
+            return QMessageBox::question(parent, title, shown,
+                                         QMessageBox::Ok | QMessageBox::Cancel,
                                          QMessageBox::Ok) == QMessageBox::Ok;
         };
     // OK only, no icon.

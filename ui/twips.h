@@ -14,7 +14,9 @@ inline double TwipScale() {
     const QScreen* s = QGuiApplication::primaryScreen();
     return s ? s->logicalDotsPerInch() / 96.0 : 1.0;
 }
-inline int Tw(int twips) { return qRound(twips / 15.0 * TwipScale()); }
+inline int Tw(int twips) {
+    return qRound(twips / 15.0 * TwipScale());
+}
 inline QRect TwRect(int left, int top, int width, int height) {
     return QRect(Tw(left), Tw(top), Tw(width), Tw(height));
 }
