@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "app/shutdown_signals.h"
 #include "ui/frm_change_password.h"
 #include "ui/frm_quorvex.h"
 #include "ui/frm_setup.h"
@@ -49,6 +50,7 @@ int RunWindow(QApplication& app, const HostOptions& options, const QString& scre
     frmQuorvex window;
     ServerHost host(options, window);
     window.Attach(host.server());
+    OnStopSignal(&app, [&window] { window.close(); });  // SIGTERM closes the window: shut-down
     host.server().Form_Load();
     if (const QScreen* screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
