@@ -3,6 +3,8 @@
 //   bench_relay [rounds]
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
 #include <cstdio>
 
 #include "live.h"
@@ -10,6 +12,17 @@
 using namespace qv::test;
 
 namespace {
+
+// Runs the event loop until done() holds, woken by the given signal source; no polling delay.
+template <typename Source, typename Signal, typename Done>
+void WaitUntil(Source* source, Signal signal, Done done, int ms = 10000) {
+    QEventLoop loop;
+    QObject::connect(source, signal, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    if (!done()) loop.exec();
+}
 
 // A salvo of frames written at once: time until the client has all of it.
 double SalvoMs(LiveServer& s, QTcpSocket& c, int frames) {
@@ -19,7 +32,11 @@ double SalvoMs(LiveServer& s, QTcpSocket& c, int frames) {
     QElapsedTimer t;
     t.start();
     s.pty.Write(salvo);
-    const QByteArray got = LiveServer::Receive(c, salvo.size(), 10000);
+    QByteArray got;
+    WaitUntil(&c, &QTcpSocket::readyRead, [&] {
+        got += c.readAll();
+        return got.size() >= salvo.size();
+    });
     const double ms = t.nsecsElapsed() / 1e6;
     if (got != salvo)
         std::fprintf(stderr, "salvo incomplete: %lld of %lld bytes\n", qlonglong(got.size()),
@@ -36,7 +53,12 @@ double CommandsMs(LiveServer& s, QTcpSocket& c, int units) {
     QElapsedTimer t;
     t.start();
     c.write(burst);
-    s.SwitcherReceives(burst.size(), 10000);
+    QSocketNotifier readable(s.pty.MasterFd(), QSocketNotifier::Read);
+    qsizetype got = 0;
+    WaitUntil(&readable, &QSocketNotifier::activated, [&] {
+        got += s.pty.ReadAvailable().size();
+        return got >= burst.size();
+    });
     return t.nsecsElapsed() / 1e6;
 }
 

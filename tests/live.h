@@ -37,6 +37,7 @@ class Pty {
         if (slave_ >= 0) ::close(slave_);
     }
     const QString& path() const { return path_; }
+    int MasterFd() const { return master_; }
     // Writes everything, waiting while the line is full.
     void Write(const QByteArray& data) {
         qsizetype done = 0;
