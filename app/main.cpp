@@ -123,14 +123,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvex: no display found, running headless\n");
         headless = true;
     }
-    std::unique_ptr<qv::DemoSwitcher> demo;
     if (headless) {
         QCoreApplication app(argc, argv);
+        std::unique_ptr<qv::DemoSwitcher> demo;  // goes before the application object
         Parsed p = ParseCommandLine(app);
         if (!StartDemo(p, demo)) return 1;
         return RunHeadless(app, p.host);
     }
     QApplication app(argc, argv);
+    std::unique_ptr<qv::DemoSwitcher> demo;
     Parsed p = ParseCommandLine(app);
     if (!StartDemo(p, demo)) return 1;
     if (p.headless) return RunHeadless(app, p.host);

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <QRegularExpression>
 
 namespace qv {
 
@@ -13,10 +12,14 @@ QtClock::QtClock() {
     // The general date shows the full year.
     if (!date.contains(QLatin1String("yyyy")))
         date.replace(QLatin1String("yy"), QLatin1String("yyyy"));
-    QString time = locale.timeFormat(QLocale::LongFormat);
-    time.remove(QRegularExpression(QStringLiteral("\\s*t+")));  // no time zone
-    patterns_.shortDate = date.toStdString();
-    patterns_.longTime = time.trimmed().toStdString();
+    // The formatter drops the time zone ("t") itself. The log is single-byte text: narrow and
+    // no-break spaces of newer locale data become plain blanks.
+    const auto singleByte = [](QString s) {
+        s.replace(QChar(0x202F), QLatin1Char(' ')).replace(QChar(0x00A0), QLatin1Char(' '));
+        return s.toLatin1().toStdString();
+    };
+    patterns_.shortDate = singleByte(date);
+    patterns_.longTime = singleByte(locale.timeFormat(QLocale::LongFormat));
 }
 
 LocalDateTime QtClock::Now() const {

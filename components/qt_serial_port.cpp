@@ -10,6 +10,7 @@ constexpr Long kErrInvalidPort = 8002;
 constexpr Long kErrPortAlreadyOpen = 8005;
 constexpr Long kErrHardware = 8010;
 constexpr Long kErrNotOpen = 8012;
+constexpr Long kErrTxFull = 1010;
 
 [[noreturn]] void InvalidSettings() {
     throw ComponentError(kErrInvalidValue, "Invalid property value");
@@ -125,6 +126,9 @@ std::string QtSerialPort::Input() {
 void QtSerialPort::Output(char c) {
     if (!port_.isOpen())
         throw ComponentError(kErrNotOpen, "Operation valid only when the port is open");
+    // A slow line must not queue without bound behind one client's flood.
+    if (port_.bytesToWrite() >= kSerialOutputCap)
+        throw ComponentError(kErrTxFull, "Transmit buffer full");
     if (port_.write(&c, 1) != 1)
         throw ComponentError(kErrHardware, port_.errorString().toStdString());
 }

@@ -10,6 +10,9 @@
 
 namespace qv {
 
+// Output queued for the switcher beyond this is refused (about 68 s of line time at 9600 baud).
+constexpr qint64 kSerialOutputCap = 64 * 1024;
+
 struct SerialSettings {
     qint32 baud = 9600;
     QSerialPort::Parity parity = QSerialPort::NoParity;

@@ -229,6 +229,8 @@ class MemFileSystem final : public IFileSystem {
     bool failWrite = false;
     bool failAppend = false;
     int appends = 0;
+    int writes = 0;
+    std::function<void()> onWrite;  // runs as a file is replaced
 
     bool Exists(const std::string& p) const override { return files.count(p) > 0; }
     void Remove(const std::string& p) override { files.erase(p); }
@@ -239,6 +241,8 @@ class MemFileSystem final : public IFileSystem {
     }
     void WriteReplace(const std::string& p, std::string_view d) override {
         if (failWrite) throw ComponentError(28, "No space left on device");
+        ++writes;
+        if (onWrite) onWrite();
         files[p] = std::string(d);
     }
     void Append(const std::string& p, std::string_view d) override {

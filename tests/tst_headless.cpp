@@ -126,8 +126,14 @@ void TestHeadless::badSettingsFiles() {
     r.WriteIni(file);
     r.Start();
     QCOMPARE(r.Greeting(1250), QByteArray("Login Sucessful\r\n"));
+    const bool readError = file.contains("Max List Size=40000");
+    QCOMPARE(QFile::exists(r.dir.filePath("quorvex.ini")), !readError);  // deleted after the error
     QCOMPARE(r.Stop(), 0);
     QTEST(r.Ini(), "written");
+    const QByteArray err = r.proc.readAllStandardError();
+    if (readError)
+        QCOMPARE(err,
+                 QByteArray("File Error: Error Reading quorvex.ini file  Error #  6 - Overflow\n"));
 }
 
 void TestHeadless::commandLine() {

@@ -20,6 +20,7 @@ class TestRelay : public QObject {
     void clientThatNeverReadsIsPutOff();
     void thousandConnectCycles();
     void unpluggedSwitcherLeavesClientsServed();
+    void floodForASlowLineIsRefused();
 };
 
 void TestRelay::startsOnRealAdapters() {
@@ -288,6 +289,18 @@ void TestRelay::unpluggedSwitcherLeavesClientsServed() {
     s.pty.CloseMaster();
     c->write("\r");  // a write that fails shows the device is gone at the latest
     QVERIFY(QTest::qWaitFor([&] { return !s.view.reports.empty(); }, 5000));
+    auto d = s.Connect();
+    QCOMPARE(LiveServer::Receive(*d, 17), QByteArray("Login Sucessful\r\n"));
+}
+
+void TestRelay::floodForASlowLineIsRefused() {
+    LiveServer s;  // nobody reads the switcher's side of the line
+    auto c = s.Connect();
+    LiveServer::Receive(*c, 17);
+    c->write("\x04X" + QByteArray(256 * 1024, 'f'));  // EOT + other: one unit, the whole buffer
+    QVERIFY(QTest::qWaitFor([&] { return !s.view.reports.empty(); }, 10000));
+    QCOMPARE(s.view.reports[0].first, std::string("Serial Send Error"));
+    QVERIFY(s.view.reports[0].second.find("Transmit buffer full") != std::string::npos);
     auto d = s.Connect();
     QCOMPARE(LiveServer::Receive(*d, 17), QByteArray("Login Sucessful\r\n"));
 }

@@ -148,7 +148,10 @@ void TestStartup::shutdownRecordsConnectedClients() {
     f.sockets.Connect("10.0.0.3");
     f.sockets.Hangup(2);
     f.view.rows.clear();
+    size_t rowsAtWrite = 0;
+    f.files.onWrite = [&] { rowsAtWrite = f.view.rows.size(); };
     f.server->Form_Unload();
+    QCOMPARE(rowsAtWrite, size_t(2));  // the records come before the settings file
     QCOMPARE(f.view.rows.size(), size_t(2));
     QCOMPARE(f.view.rows[0].address, std::string("10.0.0.1"));
     QCOMPARE(f.view.rows[1].address, std::string("10.0.0.3"));

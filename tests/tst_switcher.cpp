@@ -277,7 +277,7 @@ void TestSwitcher::neverCompletingTextIsBounded() {
     f.Start();
     f.sockets.Connect("10.0.0.1");
     f.sockets.TakeOut(1);
-    // Client traffic keeps the quiet counter low, so the clean-up never comes.
+    // Steady switcher traffic keeps the quiet counter low, so the clean-up never comes.
     std::string chunk(1000, 'z');
     std::string relayed;
     for (int i = 0; i < 100; ++i) {

@@ -424,7 +424,9 @@ void TestUi::closingRunsShutDownOnce() {
     f.window.show();
     f.sockets.Connect("10.0.0.1");
     f.window.mnuExit_Click();
+    f.window.close();  // a second close finds the shut-down done
     QVERIFY(!f.window.isVisible());
+    QCOMPARE(f.files.writes, 1);
     QVERIFY(f.files.Exists("/app/quorvex.ini"));
     QVERIFY(!f.serial.open);
     QVERIFY(!f.sockets.listening);

@@ -14,9 +14,10 @@ struct Prompts {
         [](QWidget* parent, const QString& title, const QString& text) {
             QString shown = text;
             shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-            return QMessageBox::question(parent, title, shown,
-                                         QMessageBox::Ok | QMessageBox::Cancel,
-                                         QMessageBox::Ok) == QMessageBox::Ok;
+            QMessageBox box(QMessageBox::NoIcon, title, shown,
+                            QMessageBox::Ok | QMessageBox::Cancel, parent);
+            box.setDefaultButton(QMessageBox::Ok);
+            return box.exec() == QMessageBox::Ok;
         };
     // OK only, no icon.
     std::function<void(QWidget* parent, const QString& title, const QString& text)> inform =
