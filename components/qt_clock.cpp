@@ -5,8 +5,7 @@
 
 namespace qv {
 
-QtClock::QtClock() {
-    const QLocale locale = QLocale::system();
+QtClock::QtClock(const QLocale& locale) {
     if (locale.language() == QLocale::C) return;  // no regional settings: US patterns
     QString date = locale.dateFormat(QLocale::ShortFormat);
     // The general date shows the full year.

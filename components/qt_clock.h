@@ -1,13 +1,16 @@
 // The local clock and the user's date and time patterns, from Qt.
 #pragma once
 
+#include <QLocale>
+
 #include "core/ports.h"
 
 namespace qv {
 
 class QtClock final : public IClock {
   public:
-    QtClock();
+    // The patterns of the given locale (the user's by default).
+    explicit QtClock(const QLocale& locale = QLocale::system());
     LocalDateTime Now() const override;
     DateTimePatterns Patterns() const override { return patterns_; }
 

@@ -34,7 +34,14 @@ constexpr Long kErrPortOpen = 8002;     // invalid port number / cannot open
 constexpr Long kErrPortClosed = 8012;   // the device is not open
 
 // "Context" CR CR "Error # " sign-position number " - " description.
-std::string ErrorText(std::string_view context, Long number, std::string_view description);
+inline std::string ErrorText(std::string_view context, Long number, std::string_view description) {
+    std::string s(context);
+    s += "\r\rError # ";
+    s += number < 0 ? std::to_string(number) : " " + std::to_string(number);
+    s += " - ";
+    s += description;
+    return s;
+}
 inline std::string ErrorText(std::string_view context, const ComponentError& e) {
     return ErrorText(context, e.number(), e.description());
 }

@@ -7,15 +7,6 @@
 
 namespace qv {
 
-std::string ErrorText(std::string_view context, Long number, std::string_view description) {
-    std::string s(context);
-    s += "\r\rError # ";
-    s += number < 0 ? std::to_string(number) : " " + std::to_string(number);
-    s += " - ";
-    s += description;
-    return s;
-}
-
 Server::Server(Ports ports, std::string exeFolder, char pathSeparator)
     : p_(ports),
       recorder_(v_, ports.files, ports.clock, ports.view),
