@@ -12,15 +12,20 @@
 namespace qv {
 
 #ifdef Q_OS_UNIX
-DemoSwitcher::DemoSwitcher(QObject* parent) : QObject(parent) {
+QString OpenRawPty(int& master, int& slave) {
     char name[256] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return {};
     termios t{};
-    ::tcgetattr(slave_, &t);
+    ::tcgetattr(slave, &t);
     ::cfmakeraw(&t);
-    ::tcsetattr(slave_, TCSANOW, &t);
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    path_ = QString::fromLocal8Bit(name);
+    ::tcsetattr(slave, TCSANOW, &t);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    return QString::fromLocal8Bit(name);
+}
+
+DemoSwitcher::DemoSwitcher(QObject* parent) : QObject(parent) {
+    path_ = OpenRawPty(master_, slave_);
+    if (path_.isEmpty()) return;
     readNotifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
     connect(readNotifier_, &QSocketNotifier::activated, this, &DemoSwitcher::OnReadable);
     writeNotifier_ = new QSocketNotifier(master_, QSocketNotifier::Write, this);
@@ -56,6 +61,9 @@ void DemoSwitcher::Flush() {
     writeNotifier_->setEnabled(!pending_.isEmpty());
 }
 #else
+QString OpenRawPty(int&, int&) {
+    return {};
+}
 DemoSwitcher::DemoSwitcher(QObject* parent) : QObject(parent) {}
 DemoSwitcher::~DemoSwitcher() = default;
 void DemoSwitcher::OnReadable() {}

@@ -12,6 +12,10 @@ class QSocketNotifier;
 
 namespace qv {
 
+// Opens a pseudo-terminal with its line in raw mode and a non-blocking master side; returns the
+// slave's path, or an empty one when none could be had (always on platforms without ptys).
+QString OpenRawPty(int& master, int& slave);
+
 class DemoSwitcher final : public QObject {
     Q_OBJECT
   public:

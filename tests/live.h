@@ -14,6 +14,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "app/demo_switcher.h"
 #include "app/server_host.h"
 #include "fakes.h"
 
@@ -23,14 +24,8 @@ namespace qv::test {
 class Pty {
   public:
     Pty() {
-        char name[256] = {};
-        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) qFatal("openpty failed");
-        termios t{};
-        ::tcgetattr(slave_, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(slave_, TCSANOW, &t);
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-        path_ = QString::fromLocal8Bit(name);
+        path_ = OpenRawPty(master_, slave_);
+        if (path_.isEmpty()) qFatal("openpty failed");
     }
     ~Pty() {
         CloseMaster();
