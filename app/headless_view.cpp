@@ -17,7 +17,7 @@ void HeadlessView::Report(const std::string& title, const std::string& text) {
     std::fflush(err_);
 }
 
-void HeadlessView::HistoryRowAdded(const HistoryRow& row) {
+void HistoryPrinter::Recorded(const ActivityRecord& row) {
     std::fwrite(row.address.data(), 1, row.address.size(), out_);
     std::fputc('\t', out_);
     std::fwrite(row.description.data(), 1, row.description.size(), out_);

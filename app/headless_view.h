@@ -1,18 +1,19 @@
-// The view of a server without a window: reports go to stderr as one line each, history rows
-// to stdout as "address<TAB>description", both flushed at once.
+// The view of a server without a window: reports go to stderr as one line each, flushed at
+// once. History rows go to stdout through HistoryPrinter, a sink of the recorder.
 #pragma once
 
 #include <cstdio>
 
-#include "core/ports.h"
+#include "base/ports.h"
+#include "records/recorder.h"
 
 namespace qv {
 
 class HeadlessView final : public IView {
   public:
-    HeadlessView(std::FILE* out = stdout, std::FILE* err = stderr) : out_(out), err_(err) {}
+    explicit HeadlessView(std::FILE* err = stderr) : err_(err) {}
     void Report(const std::string& title, const std::string& text) override;
-    void HistoryRowAdded(const HistoryRow& row) override;
+    void HistoryRowAdded(const HistoryRow&) override {}
     void HistoryFirstRowRemoved() override {}
     void HistoryCleared() override {}
     void SetLampColour(Lamp, Long) override {}
@@ -23,8 +24,17 @@ class HeadlessView final : public IView {
     void CloseAllWindows() override;
 
   private:
-    std::FILE* out_;
     std::FILE* err_;
+};
+
+// Prints every record to out as "address<TAB>description", flushed at once.
+class HistoryPrinter final : public IRecordSink {
+  public:
+    explicit HistoryPrinter(std::FILE* out = stdout) : out_(out) {}
+    void Recorded(const ActivityRecord& record) override;
+
+  private:
+    std::FILE* out_;
 };
 
 // A report as one line: "title: text", line breaks shown as spaces.

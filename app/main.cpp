@@ -11,7 +11,8 @@
 #include "app/headless_view.h"
 #include "app/server_host.h"
 #include "app/shutdown_signals.h"
-#include "ui/window_front.h"
+#include "app/window_front.h"
+#include "base/version.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ bool StartDemo(Parsed& p, std::unique_ptr<qv::DemoSwitcher>& demo) {
                      "quorvex: the demo switcher needs a pseudo-terminal; none could be had\n");
         return false;
     }
-    for (int n = 1; n <= 16; ++n)
+    for (int n = 1; n <= qv::kComPortCount; ++n)
         if (!p.host.comDevices.contains(n)) p.host.comDevices.insert(n, demo->DevicePath());
     std::fprintf(stderr, "quorvex: demo switcher on %s\n", qPrintable(demo->DevicePath()));
     return true;
@@ -92,7 +93,7 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
         const qsizetype eq = m.indexOf(QLatin1Char('='));
         bool ok = false;
         const int n = eq > 0 ? m.left(eq).toInt(&ok) : 0;
-        if (!ok || n < 1 || n > 32767 || eq + 1 >= m.size()) {
+        if (!ok || n < 1 || n > qv::kIntegerMax || eq + 1 >= m.size()) {
             std::fprintf(stderr, "quorvex: --com wants N=DEVICE with N from 1, got '%s'\n",
                          qPrintable(m));
             std::exit(2);
@@ -106,6 +107,8 @@ int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
     qv::HeadlessView view;
     qv::ServerHost host(options, view);
     qv::Server& server = host.server();
+    qv::HistoryPrinter printer;
+    server.recorder().AddSink(printer);
     qv::OnStopSignal(&app, [&server] { server.Form_Unload(); });
     server.Form_Load();
     return app.exec();
@@ -115,7 +118,7 @@ int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quorvex"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.02"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(qv::kVersion));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillmark Media Technologies"));
 
     bool headless = WantsHeadless(argc, argv);

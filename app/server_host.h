@@ -1,5 +1,5 @@
-// Builds the Qt adapters around one Server and wires the timers to its handlers. Both the
-// headless front and the window use it.
+// Builds the Qt adapters around one Server (which wires their events to its handlers). Both
+// the headless front and the window use it.
 #pragma once
 
 #include <QMap>

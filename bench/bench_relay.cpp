@@ -67,7 +67,7 @@ double CommandsMs(LiveServer& s, QTcpSocket& c, int units) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-    LiveServer s(Settings{{"Max List Size", "25"}});
+    LiveServer s(IniKeys{{"Max List Size", "25"}});
     auto c = s.Connect();
     LiveServer::Receive(*c, 17);
     for (int frames : {200, 2000}) {

@@ -1,7 +1,7 @@
 // Files on disk through the standard library.
 #pragma once
 
-#include "core/ports.h"
+#include "base/ports.h"
 
 namespace qv {
 

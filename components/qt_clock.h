@@ -3,7 +3,7 @@
 
 #include <QLocale>
 
-#include "core/ports.h"
+#include "base/ports.h"
 
 namespace qv {
 

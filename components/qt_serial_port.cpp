@@ -5,13 +5,6 @@
 namespace qv {
 namespace {
 
-// The serial control's own error numbers.
-constexpr Long kErrInvalidPort = 8002;
-constexpr Long kErrPortAlreadyOpen = 8005;
-constexpr Long kErrHardware = 8010;
-constexpr Long kErrNotOpen = 8012;
-constexpr Long kErrTxFull = 1010;
-
 [[noreturn]] void InvalidSettings() {
     throw ComponentError(kErrInvalidValue, "Invalid property value");
 }

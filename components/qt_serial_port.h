@@ -6,7 +6,7 @@
 #include <QSerialPort>
 #include <functional>
 
-#include "core/ports.h"
+#include "base/ports.h"
 
 namespace qv {
 

@@ -3,26 +3,27 @@
 #include <QHostAddress>
 #include <QTimer>
 
+#include "records/settings.h"
+
 namespace qv {
 namespace {
 
-// Socket errors carry the numbers of the socket control: 24000 plus the WinSock offset.
 Long ErrorNumber(QAbstractSocket::SocketError e) {
     switch (e) {
         case QAbstractSocket::AddressInUseError:
-            return 24048;
+            return kErrAddressInUse;
         case QAbstractSocket::SocketAccessError:
-            return 24013;
+            return kErrSocketAccess;
         case QAbstractSocket::SocketAddressNotAvailableError:
-            return 24049;
+            return kErrAddressNotAvailable;
         case QAbstractSocket::SocketResourceError:
-            return 24055;
+            return kErrNoBuffers;
         case QAbstractSocket::RemoteHostClosedError:
-            return 24058;
+            return kErrConnectionReset;
         case QAbstractSocket::NetworkError:
-            return 24050;
+            return kErrNetworkDown;
         default:
-            return 24000;
+            return kErrSocket;
     }
 }
 
@@ -43,7 +44,8 @@ QtSocketArray::~QtSocketArray() {
 }
 
 void QtSocketArray::Listen(Long port) {
-    if (port < 0 || port > 65535) throw ComponentError(kErrInvalidValue, "Invalid property value");
+    if (port < 0 || port > kMaxTcpPort)
+        throw ComponentError(kErrInvalidValue, "Invalid property value");
     if (!server_.listen(QHostAddress::AnyIPv4, static_cast<quint16>(port)))
         throw SocketError(server_.serverError(), server_.errorString());
 }
@@ -86,7 +88,7 @@ void QtSocketArray::OnNewConnection() {
 
 void QtSocketArray::Accept(Integer index, Long requestId) {
     QTcpSocket* s = pending_.take(requestId);
-    if (!s) throw ComponentError(24038, "Invalid socket handle");
+    if (!s) throw ComponentError(kErrInvalidSocketHandle, "Invalid socket handle");
     Element& e = elements_[index];
     if (e.socket) Release(e.socket, true);
     e.socket = s;

@@ -9,7 +9,7 @@
 #include <QTcpSocket>
 #include <map>
 
-#include "core/ports.h"
+#include "base/ports.h"
 
 namespace qv {
 

@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "core/ports.h"
+#include "base/ports.h"
 
 namespace qv {
 
@@ -14,7 +14,7 @@ class QtTimer final : public QObject, public qv::ITimer {
     Q_OBJECT
   public:
     explicit QtTimer(QObject* parent = nullptr);
-    void SetTick(std::function<void()> tick) { tick_ = std::move(tick); }
+    void SetTick(std::function<void()> tick) override { tick_ = std::move(tick); }
     void SetEnabled(bool on) override;
     bool Enabled() const override { return timer_.isActive(); }
     void SetInterval(int ms) override;

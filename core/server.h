@@ -1,15 +1,24 @@
-// The server: shared state, start-up and shut-down, the client table, intake, the send
-// routines, the serial link's event and the record operations. Every handler runs to
-// completion on one thread; nothing here blocks or waits on an event loop.
+// The server: start-up and shut-down, the client table and intake, the send routines, the
+// switcher link and the records. Every handler runs to completion on one thread; nothing here
+// blocks or waits on an event loop.
+//
+// The code is spread by what it does: server.cpp (start-up, shut-down, lamps, panels,
+// records), clients.cpp (connections, intake, sending), switcher_link.cpp (the serial port),
+// setup.cpp (the setup dialog's changes and the password).
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "core/ports.h"
-#include "core/variables.h"
-#include "link/decode_vantor.h"
-#include "records/activity.h"
+#include "base/ports.h"
+#include "core/client_table.h"
+#include "core/setup.h"
+#include "link/client_interpreter.h"
+#include "link/switcher_framing.h"
+#include "records/event_log.h"
+#include "records/history.h"
+#include "records/recorder.h"
+#include "records/settings.h"
 
 namespace qv {
 
@@ -21,15 +30,8 @@ constexpr int kLedDesignIntervalMs = 1024;  // network lamp timer's first period
 constexpr int kLed2IntervalMs = 500;
 constexpr int kHelpIntervalMs = 5000;
 
-// Quiet-period thresholds, in ticks of the two polling timers.
-constexpr Integer kIdleFlushTicks = 200;      // incomplete client text is flushed above this
-constexpr Integer kSerialCleanupTicks = 500;  // a stuck switcher buffer is discarded above this
-
-// Switcher text that never completes a piece is relayed as it stands beyond this size.
-constexpr std::size_t kSerialBufferLimit = 64 * 1024;
-// A quiet tick that finds more than this in the switcher buffer works the whole backlog off:
-// the switcher's own output never leaves that much unframed, so it is noise or lost framing.
-constexpr std::size_t kSerialBacklogBytes = 1024;
+// Incomplete client text is flushed after this many quiet ticks of tmrDecodeTcp.
+constexpr Integer kIdleFlushTicks = 200;
 
 constexpr Integer kMaxClientSlots = kIntegerMax;
 
@@ -50,20 +52,35 @@ struct Ports {
     Timers timers;
 };
 
+// The server's own run-time state.
+struct ServerState {
+    std::string AppPath;  // the program's folder, ending in one path separator
+    Integer ConnectionCount = 0;
+    Integer IdleTicks = 0;  // polling ticks without traffic
+    ClientTable Clients;
+};
+
 class Server final : public ISocketEvents,
                      public ISerialEvents,
                      private ClientLink,
                      private SwitcherLink {
   public:
-    // exeFolder stands for the program's folder (settings file and event log).
+    // exeFolder stands for the program's folder (settings file and event log). Wires the
+    // socket, serial and timer events to this server's handlers.
     Server(Ports ports, std::string exeFolder, char pathSeparator = '/');
     ~Server() override;
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    Variables& vars() { return v_; }
-    const Variables& vars() const { return v_; }
-    const ActivityRecorder& recorder() const { return recorder_; }
+    Settings& settings() { return settings_; }
+    const Settings& settings() const { return settings_; }
+    ServerState& state() { return state_; }
+    const ServerState& state() const { return state_; }
+    Integer ClientSlotCount() const { return state_.Clients.ClientSlotCount(); }
+    ClientSlot& slot(Integer index) { return state_.Clients[index]; }
+    SwitcherLine& line() { return line_; }
+    const CommandHistory& history() const { return history_; }
+    ActivityRecorder& recorder() { return recorder_; }
 
     // Start-up: window design state, defaults, settings file, captions, z-order, listener,
     // serial port. A failing step is reported and the rest skipped.
@@ -99,29 +116,37 @@ class Server final : public ISocketEvents,
     void cmdClearList_Click();
     void WriteSettings();
 
-    // Setup dialog services. ApplySerialSettings reopens the port with BaudRate and
-    // SerialPort; on failure it reports, restores oldSerialPort and returns false.
-    bool ApplySerialSettings(Integer oldSerialPort);
-    // Disconnects all clients and moves the listener to TcpPort.
-    void ApplyTcpPort();
+    // The change-password dialog's OK: the new password is taken and the file written.
+    void ChangePassword(const std::string& password);
     std::string SerialSettingsText() const;  // as the serial control reads now
     // A report to the operator (non-blocking).
     void Report(const std::string& title, const std::string& text) { p_.view.Report(title, text); }
-    void ShowLogFilePanel();
-    void ShowPassThruPanel();
 
   private:
+    friend class SetupChange;
+
+    void WireTimers();
     void InitServer();
     void LoadWindowDesign();
     void NetworkLampOn(bool newInterval);
     void SerialLampOn();
     void ShowConnectionCount();
+    void ShowLogFilePanel();
+    void ShowPassThruPanel();
+    void ShowSerialCaption();
+    void ShowTcpPortCaption();
     void DropClient(Integer index);   // the client went away (or is put off)
     void CloseClient(Integer index);  // the server ends a connected client's connection
     void WriteTo(Integer index, std::string_view text);
     void DrainClient(Integer index);
-    void DrainSerial(bool fromTick);
     void BumpIdleTicks();
+    void OpenSerialPort();
+
+    // Setup services. ApplySerialSettings reopens the port with BaudRate and SerialPort; on
+    // failure it reports, restores oldSerialPort and returns false.
+    bool ApplySerialSettings(Integer oldSerialPort);
+    // Disconnects all clients and moves the listener to TcpPort.
+    void ApplyTcpPort();
 
     // ClientLink / SwitcherLink.
     std::string PeerAddress(Integer index) override;
@@ -130,8 +155,12 @@ class Server final : public ISocketEvents,
     void StopCmndChkTimer() override;
 
     Ports p_;
-    Variables v_;
+    Settings settings_;
+    ServerState state_;
+    SwitcherLine line_;
     ActivityRecorder recorder_;
+    CommandHistory history_;
+    EventLog eventLog_;
     std::string exeFolder_;
     char sep_;
 };

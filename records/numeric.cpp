@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/ports.h"
+#include "base/component_error.h"
 
 namespace qv {
 namespace {

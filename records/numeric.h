@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "core/variables.h"
+#include "base/types.h"
 
 namespace qv {
 

@@ -56,8 +56,8 @@ std::string PassThruPanelText(bool on) {
     return on ? "Pass Thru Mode: ON " : "Pass Thru Mode: OFF ";
 }
 
-void ReadSettings(Variables& v, IFileSystem& files, IView& view) {
-    const std::string path = v.AppPath + kSettingsFileName;
+void ReadSettings(Settings& v, const std::string& folder, IFileSystem& files, IView& view) {
+    const std::string path = folder + kSettingsFileName;
     if (!files.Exists(path)) return;
     try {
         const std::string text = files.ReadAll(path);
@@ -95,7 +95,8 @@ void ReadSettings(Variables& v, IFileSystem& files, IView& view) {
     }
 }
 
-void WriteSettings(const Variables& v, IFileSystem& files, IReporter& reporter) {
+void WriteSettings(const Settings& v, const std::string& folder, IFileSystem& files,
+                   IReporter& reporter) {
     try {
         const std::string password = ScramblePassword(v.Password);
         const auto yesNo = [](bool b) { return std::string(b ? "Yes" : "No"); };
@@ -109,7 +110,7 @@ void WriteSettings(const Variables& v, IFileSystem& files, IReporter& reporter) 
             {"Pass Thru", yesNo(v.PassThruMode)},
             {"Password", password},
         };
-        files.WriteReplace(v.AppPath + kSettingsFileName, IniSection(kSettingsSection, keys));
+        files.WriteReplace(folder + kSettingsFileName, IniSection(kSettingsSection, keys));
     } catch (const ComponentError& e) {
         reporter.Report("File Error", ErrorText("Error Writing quorvex.ini file", e));
     }

@@ -1,23 +1,50 @@
-// The eight settings in quorvex.ini, section CONFIGURATION.
+// The settings file quorvex.ini: eight keys in section CONFIGURATION, owned here.
 #pragma once
 
 #include <string>
 
-#include "core/ports.h"
-#include "core/variables.h"
+#include "base/ports.h"
 
 namespace qv {
 
 inline constexpr const char* kSettingsFileName = "quorvex.ini";
 inline constexpr const char* kSettingsSection = "CONFIGURATION";
 
-// Loads the settings over the start-up values and sets status-bar panels 2 and 3. A missing
-// file changes nothing; a read error is reported, the file deleted, and what was read so far
-// stays in force.
-void ReadSettings(Variables& v, IFileSystem& files, IView& view);
+// The settings kept in quorvex.ini, written back in this order.
+struct Settings {
+    Integer MaxListSize = 0;
+    Long StayOnTopMode = 0;
+    bool LogFileOn = false;
+    bool PassThruMode = false;
+    std::string Password;
+    Long TcpPort = 0;
+    Integer SerialPort = 0;
+    std::string BaudRate;
+};
+
+// Start-up values, before the file is read.
+constexpr Integer kDefaultMaxListSize = 25;
+constexpr Integer kDefaultSerialPort = 1;
+inline constexpr const char* kDefaultBaudRate = "9600";
+// The TCP port: the default, and the range a port must be in.
+constexpr Long kDefaultTcpPort = 1250;
+constexpr Long kMinTcpPort = 1;
+constexpr Long kMaxTcpPort = 65535;
+// COM ports offered for choice (COM 1 to COM 16).
+constexpr Integer kComPortCount = 16;
+// The serial settings text of a baud rate: no parity, 8 data bits, 1 stop bit.
+inline std::string SerialSettingsFor(const std::string& baudRate) {
+    return baudRate + ",n,8,1";
+}
+
+// Loads the settings from folder over the start-up values and sets status-bar panels 2 and 3. A
+// missing file changes nothing; a read error is reported, the file deleted, and what was read so
+// far stays in force.
+void ReadSettings(Settings& v, const std::string& folder, IFileSystem& files, IView& view);
 
 // Replaces the file with the current values. A failure is reported and leaves the old file.
-void WriteSettings(const Variables& v, IFileSystem& files, IReporter& reporter);
+void WriteSettings(const Settings& v, const std::string& folder, IFileSystem& files,
+                   IReporter& reporter);
 
 // Password as stored: the character at position i (from 1) is stored i codes higher.
 // Throws ComponentError when a code would pass 255 (or drop below 0 on unscrambling).

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ports.h"
+#include "base/ports.h"
 #include "core/server.h"
 
 namespace qv::test {
@@ -24,6 +24,7 @@ class FakeTimer final : public ITimer {
     bool Enabled() const override { return enabled_; }
     void SetInterval(int ms) override;
     int Interval() const override { return interval_; }
+    void SetTick(std::function<void()> t) override { tick = std::move(t); }
     std::function<void()> tick;
     long long due = 0;
     int ticks = 0;
@@ -274,20 +275,17 @@ struct FakePlatform {
     static constexpr const char* kIni = "/app/quorvex.ini";
     static constexpr const char* kLog = "/app/Eventlog.txt";
 
-    // Builds the server with view as its window and wires the timers to its handlers.
+    // Builds the server with view as its window; it wires the timers to its handlers.
     void MakeServer(IView& view) {
         sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk};
         server = std::make_unique<Server>(
             Ports{sockets, serial, files, clock, view, Timers{led2, led, help, decodeTcp, cmndChk}},
             "/app", '/');
-        Server& s = *server;
-        led2.tick = [&s] { s.tmrLed2_Timer(); };
-        led.tick = [&s] { s.tmrLed_Timer(); };
-        help.tick = [&s] { s.tmrHelp_Timer(); };
-        decodeTcp.tick = [&s] { s.tmrDecodeTcp_Timer(); };
-        cmndChk.tick = [&s] { s.tmrCmndChk_Timer(); };
     }
-    Variables& v() { return server->vars(); }
+    Settings& settings() { return server->settings(); }
+    ServerState& state() { return server->state(); }
+    ClientSlot& slot(Integer i) { return server->slot(i); }
+    SwitcherLine& line() { return server->line(); }
 };
 
 // A server on fakes with a fake view.

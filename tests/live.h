@@ -78,7 +78,7 @@ inline quint16 FreePort() {
     return s.serverPort();
 }
 
-using Settings = std::map<std::string, std::string>;
+using IniKeys = std::map<std::string, std::string>;
 
 struct LiveServer {
     QTemporaryDir dir;
@@ -89,7 +89,7 @@ struct LiveServer {
     QByteArray switcherIn;  // everything written to the switcher
 
     // A complete settings file on a free port; over replaces values by key.
-    explicit LiveServer(Settings over = {}) {
+    explicit LiveServer(IniKeys over = {}) {
         std::vector<std::pair<std::string, std::string>> keys = {
             {"Serial Port", "1"},  {"Baud Rate", "9600"},   {"TCP/IP Port", std::to_string(port)},
             {"Stay On Top", "No"}, {"Max List Size", "25"}, {"Maintain Log File", "No"},
@@ -107,7 +107,8 @@ struct LiveServer {
         host->server().Form_Load();
     }
     Server& server() { return host->server(); }
-    Variables& v() { return server().vars(); }
+    qv::Settings& settings() { return server().settings(); }
+    ServerState& state() { return server().state(); }
 
     std::unique_ptr<QTcpSocket> Connect() {
         auto s = std::make_unique<QTcpSocket>();

@@ -67,12 +67,12 @@ void TestClients::login() {
     QFETCH(QStringList, sends);
     CoreFixture f;
     f.Start();
-    f.v().Password = password.toStdString();
+    f.settings().Password = password.toStdString();
     f.sockets.Connect("10.0.0.1");
     for (const QString& s : sends) f.sockets.Send(1, s.toStdString());
     QTEST(QByteArray::fromStdString(f.sockets.elements[1].out), "toClient");
     QTEST(QByteArray::fromStdString(f.serial.written), "toSwitcher");
-    QTEST(bool(f.v().LoggedIn[1]), "loggedIn");
+    QTEST(bool(f.slot(1).LoggedIn), "loggedIn");
     // Logins are not recorded; a lone CR describes as nothing.
     QCOMPARE(f.view.rows.size(), size_t(1));
     QCOMPARE(f.view.rows[0].description, std::string("Client Connection Request"));
@@ -81,7 +81,7 @@ void TestClients::login() {
 void TestClients::notLoggedInGetsNoSwitcherOutput() {
     CoreFixture f;
     f.Start();
-    f.v().Password = "pw";
+    f.settings().Password = "pw";
     f.sockets.Connect("10.0.0.1");
     f.sockets.Connect("10.0.0.2");
     f.sockets.Send(2, "pw");
@@ -95,7 +95,7 @@ void TestClients::notLoggedInGetsNoSwitcherOutput() {
 void TestClients::idleFlushAfterMoreThan200QuietTicks() {
     CoreFixture f;
     f.Start();
-    f.v().Password = "abc";
+    f.settings().Password = "abc";
     f.sockets.Connect("10.0.0.1");  // types part of the password
     f.sockets.Connect("10.0.0.2");  // logs in, leaves half a unit
     f.sockets.Connect("10.0.0.3");  // types nothing
@@ -107,16 +107,16 @@ void TestClients::idleFlushAfterMoreThan200QuietTicks() {
 
     f.sched.Advance(200 * kDecodeTcpIntervalMs);
     QCOMPARE(f.decodeTcp.ticks, 200);
-    QCOMPARE(f.v().IdleTicks, Integer(200));
+    QCOMPARE(f.state().IdleTicks, Integer(200));
     QCOMPARE(f.sockets.TakeOut(1), std::string());
-    QCOMPARE(f.v().ClientBuffer[1].view(), std::string_view("ab"));
+    QCOMPARE(f.slot(1).ClientBuffer.view(), std::string_view("ab"));
 
     f.sched.Advance(kDecodeTcpIntervalMs);  // tick 201
     QCOMPARE(f.sockets.TakeOut(1), kInvalid);
     QCOMPARE(f.sockets.TakeOut(2), std::string());  // logged in: emptied silently
     QCOMPARE(f.sockets.TakeOut(3), kInvalid);       // prompted too, though it typed nothing
-    QVERIFY(f.v().ClientBuffer[1].empty() && f.v().ClientBuffer[2].empty());
-    QCOMPARE(f.v().IdleTicks, Integer(0));
+    QVERIFY(f.slot(1).ClientBuffer.empty() && f.slot(2).ClientBuffer.empty());
+    QCOMPARE(f.state().IdleTicks, Integer(0));
     QVERIFY(f.serial.written.empty());
     // The walk of that tick still found text, so one more tick runs, then the timer stops.
     f.sched.Advance(kDecodeTcpIntervalMs);
@@ -152,12 +152,11 @@ void TestClients::slotsAreReusedLowestFirst() {
     QCOMPARE(f.view.rows.back().address, std::string("10.0.0.1"));
     f.sockets.Connect("10.0.0.3");
     QCOMPARE(f.sockets.PeerAddress(1), std::string("10.0.0.3"));
-    QCOMPARE(f.v().ClientSlotCount, Integer(2));
+    QCOMPARE(f.server->ClientSlotCount(), Integer(2));
     QCOMPARE(f.view.panels[1], std::string("Client Connections: 0002"));
     f.sockets.Connect("10.0.0.4");
     QCOMPARE(f.view.panels[1], std::string("Client Connections: 0003"));
-    QCOMPARE(f.v().ClientBuffer.size(), size_t(4));
-    QCOMPARE(f.v().LoggedIn.size(), size_t(4));
+    QCOMPARE(f.server->ClientSlotCount(), Integer(3));
 }
 
 void TestClients::disconnectAllClients() {
@@ -172,14 +171,12 @@ void TestClients::disconnectAllClients() {
     QCOMPARE(f.view.rows.size(), size_t(1));
     QCOMPARE(f.view.rows[0].address, std::string("10.0.0.1"));
     QCOMPARE(f.view.rows[0].description, std::string("Client Disconnect"));
-    QCOMPARE(f.v().ClientSlotCount, Integer(0));
-    QCOMPARE(f.v().ConnectionCount, Integer(0));
-    QCOMPARE(f.v().ClientBuffer.size(), size_t(1));
-    QCOMPARE(f.v().LoggedIn.size(), size_t(1));
+    QCOMPARE(f.server->ClientSlotCount(), Integer(0));
+    QCOMPARE(f.state().ConnectionCount, Integer(0));
     QCOMPARE(f.view.panels[1], std::string("Client Connections: 0000"));
     QVERIFY(f.sockets.listening);
     f.sockets.Connect("10.0.0.5");
-    QCOMPARE(f.v().ClientSlotCount, Integer(1));
+    QCOMPARE(f.server->ClientSlotCount(), Integer(1));
     QCOMPARE(f.sockets.PeerAddress(1), std::string("10.0.0.5"));
 }
 
@@ -192,7 +189,7 @@ void TestClients::reusedSlotStartsClean() {
                    "12");  // half a unit, then gone
     f.sockets.Hangup(1);
     f.sockets.Connect("10.0.0.2");
-    QVERIFY(f.v().ClientBuffer[1].empty());
+    QVERIFY(f.slot(1).ClientBuffer.empty());
     f.sockets.Send(1,
                    "\x14"
                    "ABCDEF");
@@ -205,9 +202,9 @@ void TestClients::sendRoutines() {
     f.Start();
     f.server->SendtoIP("nobody");  // no client: lamp and idle counter still
     QCOMPARE(f.view.lamps[Lamp::Network], kColourGreen);
-    QCOMPARE(f.v().IdleTicks, Integer(0));
+    QCOMPARE(f.state().IdleTicks, Integer(0));
 
-    f.v().Password = "pw";
+    f.settings().Password = "pw";
     f.sockets.Connect("10.0.0.1");
     f.sockets.Connect("10.0.0.2");
     f.sockets.Connect("10.0.0.3");
@@ -235,7 +232,7 @@ void TestClients::clientThatStopsReadingIsPutOff() {
     f.view.rows.clear();
     f.serial.Feed("status\r\n");
     QVERIFY(!f.sockets.Connected(1));
-    QCOMPARE(f.v().ConnectionCount, Integer(1));
+    QCOMPARE(f.state().ConnectionCount, Integer(1));
     QCOMPARE(f.view.rows[0].address, std::string("10.0.0.1"));
     QCOMPARE(f.view.rows[0].description, std::string("Client Disconnect"));
     QVERIFY(f.sockets.TakeOut(2).find("status\r\n") != std::string::npos);
@@ -253,15 +250,16 @@ void TestClients::slotLimitRefusesAndServesTheRest() {
         e.connected = true;
         e.peer = "10.1.0.1";
     }
-    f.v().ClientSlotCount = kMaxClientSlots;
-    f.v().ConnectionCount = kMaxClientSlots;
-    f.v().ClientBuffer.resize(kMaxClientSlots + 1);
-    f.v().LoggedIn.assign(kMaxClientSlots + 1, true);
+    for (int i = 1; i <= kMaxClientSlots; ++i) {
+        f.state().Clients.Grow();
+        f.slot(Integer(i)).LoggedIn = true;
+    }
+    f.state().ConnectionCount = kMaxClientSlots;
 
     const Long refused = f.sockets.Connect("10.9.9.9");
     QCOMPARE(f.sockets.refused, std::vector<Long>{refused});
-    QCOMPARE(f.v().ClientSlotCount, kMaxClientSlots);
-    QCOMPARE(f.v().ConnectionCount, kMaxClientSlots);
+    QCOMPARE(f.server->ClientSlotCount(), kMaxClientSlots);
+    QCOMPARE(f.state().ConnectionCount, kMaxClientSlots);
     f.sockets.Hangup(kMaxClientSlots);
     f.sockets.Connect("10.2.0.2");
     QCOMPARE(f.sockets.PeerAddress(kMaxClientSlots), std::string("10.2.0.2"));
@@ -279,18 +277,18 @@ void TestClients::failedTakeOverLeavesSlotFree() {
     f.Start();
     f.sockets.failAccept = true;
     f.sockets.Connect("10.0.0.1");
-    QCOMPARE(f.v().ConnectionCount, Integer(0));
+    QCOMPARE(f.state().ConnectionCount, Integer(0));
     QVERIFY(!f.sockets.Connected(1));
     f.sockets.failAccept = false;
     f.sockets.Connect("10.0.0.2");
-    QCOMPARE(f.v().ClientSlotCount, Integer(1));
-    QCOMPARE(f.v().ConnectionCount, Integer(1));
+    QCOMPARE(f.server->ClientSlotCount(), Integer(1));
+    QCOMPARE(f.state().ConnectionCount, Integer(1));
 }
 
 void TestClients::burstIsWorkedOffAtOnceInOrder() {
     CoreFixture f;
     f.Start();
-    f.v().MaxListSize = 1000;
+    f.settings().MaxListSize = 1000;
     f.sockets.Connect("10.0.0.1");
     std::string burst, expected;
     for (int i = 0; i < 100; ++i) {
@@ -307,14 +305,14 @@ void TestClients::burstIsWorkedOffAtOnceInOrder() {
     QCOMPARE(f.view.rows.size(), size_t(101));
     QCOMPARE(f.view.rows[1].description, std::string("^T000000"));
     QCOMPARE(f.view.rows[100].description, std::string("^T000099"));
-    QCOMPARE(f.v().ClientBuffer[1].view(), std::string_view("\x14"
-                                                            "12"));
+    QCOMPARE(f.slot(1).ClientBuffer.view(), std::string_view("\x14"
+                                                             "12"));
 }
 
 void TestClients::passThroughForwardsUnrecorded() {
     CoreFixture f;
     f.Start();
-    f.v().PassThruMode = true;
+    f.settings().PassThruMode = true;
     f.sockets.Connect("10.0.0.1");
     f.sockets.Send(1, "plain text\x14\r\n");
     QCOMPARE(f.serial.written, std::string("plain text\x14\r\n"));
@@ -337,7 +335,7 @@ void TestClients::serialSendErrorStillRecordsAndRemoves() {
     QCOMPARE(f.view.reports[0].second,
              std::string(
                  "Error Sending Message to serial port\r\rError #  8012 - The device is not open"));
-    QVERIFY(f.v().ClientBuffer[1].empty());
+    QVERIFY(f.slot(1).ClientBuffer.empty());
     QCOMPARE(f.view.rows.back().description, std::string("^S1234"));
 }
 
@@ -347,7 +345,7 @@ void TestClients::megabyteOfGarbageIsDropped() {
     f.sockets.Connect("10.0.0.1");
     std::string garbage(1 << 20, 'g');
     f.sockets.Send(1, garbage);
-    QVERIFY(f.v().ClientBuffer[1].empty());
+    QVERIFY(f.slot(1).ClientBuffer.empty());
     QVERIFY(f.serial.written.empty());
     QCOMPARE(f.view.rows.size(), size_t(1));
     f.sockets.Send(1, "\r");  // and the client still works

@@ -5,7 +5,9 @@
 #include "components/file_system.h"
 #include "components/qt_clock.h"
 #include "components/qt_serial_port.h"
-#include "records/activity.h"
+#include "records/date_format.h"
+#include "records/describe.h"
+#include "records/event_log.h"
 
 using namespace qv;
 

@@ -2,7 +2,9 @@
 #include <QtTest>
 
 #include "fakes.h"
-#include "records/activity.h"
+#include "records/date_format.h"
+#include "records/describe.h"
+#include "records/event_log.h"
 
 using namespace qv;
 using namespace qv::test;
@@ -131,7 +133,7 @@ void TestRecords::historyKeepsMaxListSizeRows() {
     QCOMPARE(f.view.rows.size(), size_t(25));
     QCOMPARE(f.view.rows.front().description, std::string("event 2"));
     QCOMPARE(f.view.rows.back().description, std::string("event 26"));
-    QCOMPARE(f.server->recorder().Rows().size(), size_t(25));
+    QCOMPARE(f.server->history().Rows().size(), size_t(25));
     f.server->LogActivity("\r\n", 1);  // an empty description records nothing
     QCOMPARE(f.view.rows.back().description, std::string("event 26"));
     f.server->LogActivity("\x18\x0cOK", 3);
@@ -152,7 +154,7 @@ void TestRecords::listSizeBelowOneKeepsNewestRow() {
 void TestRecords::eventLogHeaderAndRecords() {
     CoreFixture f;
     f.Start();
-    f.v().LogFileOn = true;
+    f.settings().LogFileOn = true;
     f.server->LogActivity("\x18\x0cOK", 1);
     f.server->LogIPActivity("Client Connection Request", "127.0.0.1");
     const QList<QByteArray> lines =
@@ -184,7 +186,7 @@ void TestRecords::noFileWhileLogIsOff() {
 void TestRecords::deletedLogIsRecreated() {
     CoreFixture f;
     f.Start();
-    f.v().LogFileOn = true;
+    f.settings().LogFileOn = true;
     f.server->LogIPActivity("first", "a");
     f.files.Remove(CoreFixture::kLog);
     f.server->LogIPActivity("second", "a");
@@ -199,7 +201,7 @@ void TestRecords::deletedLogIsRecreated() {
 void TestRecords::logFailureReportedOnce() {
     CoreFixture f;
     f.Start();
-    f.v().LogFileOn = true;
+    f.settings().LogFileOn = true;
     f.files.failAppend = true;
     for (int i = 0; i < 5; ++i) f.server->LogIPActivity("event", "a");
     QCOMPARE(f.view.rows.size(), size_t(5));
@@ -219,12 +221,12 @@ void TestRecords::clearEmptiesHistoryOnly() {
     f.Start();
     f.server->cmdClearList_Click();  // empty: nothing happens
     QVERIFY(f.view.rows.empty());
-    f.v().LogFileOn = true;
+    f.settings().LogFileOn = true;
     for (int i = 0; i < 30; ++i) f.server->LogIPActivity("e", "a");
     const std::string log = f.files.files[CoreFixture::kLog];
     f.server->cmdClearList_Click();
     QVERIFY(f.view.rows.empty());
-    QVERIFY(f.server->recorder().Rows().empty());
+    QVERIFY(f.server->history().Rows().empty());
     QCOMPARE(f.files.files[CoreFixture::kLog], log);
     QCOMPARE(f.view.captions[Label::CmdHistory], std::string("Command History - [25 Items]"));
 }

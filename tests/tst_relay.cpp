@@ -33,10 +33,10 @@ void TestRelay::startsOnRealAdapters() {
     QCOMPARE(s.host->serial().Settings(), std::string("9600,n,8,1"));
     auto c = s.Connect();
     QCOMPARE(LiveServer::Receive(*c, 17), QByteArray("Login Sucessful\r\n"));
-    QVERIFY(QTest::qWaitFor([&] { return s.v().ConnectionCount == 1; }));
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 1; }));
     QCOMPARE(s.view.rows.back().address, std::string("127.0.0.1"));
     c->disconnectFromHost();
-    QVERIFY(QTest::qWaitFor([&] { return s.v().ConnectionCount == 0; }));
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }));
     QCOMPARE(s.view.rows.back().description, std::string("Client Disconnect"));
 }
 
@@ -106,10 +106,10 @@ void TestRelay::units() {
     QFETCH(QStringList, recorded);
     QFETCH(bool, passThru);
     LiveServer s;
-    if (passThru) s.v().PassThruMode = true;
+    if (passThru) s.settings().PassThruMode = true;
     auto c = s.Connect();
     LiveServer::Receive(*c, 17);
-    QVERIFY(QTest::qWaitFor([&] { return s.v().ConnectionCount == 1; }));
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 1; }));
     s.view.rows.clear();
     for (const QByteArray& part : sends) {
         c->write(part);
@@ -130,7 +130,7 @@ void TestRelay::units() {
 }
 
 void TestRelay::loginOverTheWire() {
-    LiveServer s(Settings{{"Password", "bdf"}});  // abc
+    LiveServer s(IniKeys{{"Password", "bdf"}});  // abc
     auto c = s.Connect();
     QCOMPARE(LiveServer::Receive(*c, 15), QByteArray("Enter Password>"));
     c->write("a");
@@ -146,7 +146,7 @@ void TestRelay::loginOverTheWire() {
 }
 
 void TestRelay::switcherOutputReachesLoggedInClientsOnly() {
-    LiveServer s(Settings{{"Password", "bdf"}});
+    LiveServer s(IniKeys{{"Password", "bdf"}});
     auto a = s.Connect();
     auto b = s.Connect();
     auto locked = s.Connect();
@@ -227,14 +227,14 @@ void TestRelay::randomBytesDoNotStallLaterFrames() {
 }
 
 void TestRelay::clientThatNeverReadsIsPutOff() {
-    LiveServer s(Settings{{"Max List Size", "5"}});
+    LiveServer s(IniKeys{{"Max List Size", "5"}});
     auto good = s.Connect();
     LiveServer::Receive(*good, 17);
     QTcpSocket stuck;
     stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     stuck.connectToHost(QHostAddress::LocalHost, s.port);
     QVERIFY(stuck.waitForConnected(5000));
-    QVERIFY(QTest::qWaitFor([&] { return s.v().ConnectionCount == 2; }));
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 2; }));
     stuck.setReadBufferSize(1);  // and reads no more
     // 12 MiB of status lines; the good client reads all of them.
     const QByteArray line = QByteArray(98, 's') + "\r\n";
@@ -253,7 +253,7 @@ void TestRelay::clientThatNeverReadsIsPutOff() {
         },
         30000));
     // The server put the stuck client off and kept serving the good one.
-    QCOMPARE(s.v().ConnectionCount, Integer(1));
+    QCOMPARE(s.state().ConnectionCount, Integer(1));
     QVERIFY(!s.host->sockets().Connected(2));
 }
 
@@ -271,8 +271,8 @@ void TestRelay::thousandConnectCycles() {
         c.disconnectFromHost();
         if (c.state() != QAbstractSocket::UnconnectedState) c.waitForDisconnected(1000);
     }
-    QVERIFY(QTest::qWaitFor([&] { return s.v().ConnectionCount == 0; }, 5000));
-    QVERIFY(s.v().ClientSlotCount <= 3);
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, 5000));
+    QVERIFY(s.server().ClientSlotCount() <= 3);
     auto c = s.Connect();
     LiveServer::Receive(*c, 17);
     c->write(

@@ -179,14 +179,14 @@ void TestSettings::read() {
     if (present) f.files.files[CoreFixture::kIni] = file.toStdString();
     f.Start();
 
-    QTEST(int(f.v().SerialPort), "serialPort");
-    QTEST(QString::fromStdString(f.v().BaudRate), "baud");
-    QTEST(int(f.v().TcpPort), "tcpPort");  // a port out of range is replaced by 1250
-    QTEST(int(f.v().StayOnTopMode), "stayOnTop");
-    QTEST(int(f.v().MaxListSize), "maxList");
-    QTEST(f.v().LogFileOn, "logFile");
-    QTEST(f.v().PassThruMode, "passThru");
-    QTEST(QByteArray::fromStdString(f.v().Password), "password");
+    QTEST(int(f.settings().SerialPort), "serialPort");
+    QTEST(QString::fromStdString(f.settings().BaudRate), "baud");
+    QTEST(int(f.settings().TcpPort), "tcpPort");  // a port out of range is replaced by 1250
+    QTEST(int(f.settings().StayOnTopMode), "stayOnTop");
+    QTEST(int(f.settings().MaxListSize), "maxList");
+    QTEST(f.settings().LogFileOn, "logFile");
+    QTEST(f.settings().PassThruMode, "passThru");
+    QTEST(QByteArray::fromStdString(f.settings().Password), "password");
     QFETCH(bool, readError);
     if (readError) {
         QCOMPARE(f.view.reports.size(), size_t(1));
@@ -224,7 +224,7 @@ void TestSettings::writeKeepsOldFileOnFailure() {
     const std::string before = f.files.files[CoreFixture::kIni];
 
     // A password that cannot be scrambled fails the write; the old file stays.
-    f.v().Password = std::string(1, char(255));
+    f.settings().Password = std::string(1, char(255));
     f.server->WriteSettings();
     QCOMPARE(f.files.files[CoreFixture::kIni], before);
     QCOMPARE(f.view.reports.back().first, std::string("File Error"));
@@ -234,7 +234,7 @@ void TestSettings::writeKeepsOldFileOnFailure() {
             "Error Writing quorvex.ini file\r\rError #  5 - Invalid procedure call or argument"));
 
     // So does a failing disk.
-    f.v().Password = "new";
+    f.settings().Password = "new";
     f.files.failWrite = true;
     f.server->WriteSettings();
     QCOMPARE(f.files.files[CoreFixture::kIni], before);
@@ -251,12 +251,12 @@ void TestSettings::passwordRoundTrip() {
 
     CoreFixture f;
     f.Start();
-    f.v().Password = "s3cr=t;x";
+    f.settings().Password = "s3cr=t;x";
     f.server->WriteSettings();
     CoreFixture g;
     g.files = f.files;
     g.Start();
-    QCOMPARE(g.v().Password, std::string("s3cr=t;x"));
+    QCOMPARE(g.settings().Password, std::string("s3cr=t;x"));
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

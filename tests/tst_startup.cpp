@@ -26,13 +26,13 @@ void TestStartup::defaultsWithoutFile() {
     QCOMPARE(f.sockets.calls, std::vector<std::string>{"listen 1250"});
     QCOMPARE(f.serial.calls, (std::vector<std::string>{"settings 9600,n,8,1", "port 1", "open"}));
     QVERIFY(f.serial.open);
-    QCOMPARE(f.v().MaxListSize, Integer(25));
-    QCOMPARE(f.v().StayOnTopMode, Long(-1));
-    QVERIFY(!f.v().LogFileOn);
-    QVERIFY(!f.v().PassThruMode);
-    QVERIFY(f.v().Password.empty());
-    QCOMPARE(f.v().ReadyPrompt, std::string("\x1b[2J\x1b[HQMT READY>"));
-    QCOMPARE(f.v().ReadyPrompt.size(), size_t(17));
+    QCOMPARE(f.settings().MaxListSize, Integer(25));
+    QCOMPARE(f.settings().StayOnTopMode, Long(-1));
+    QVERIFY(!f.settings().LogFileOn);
+    QVERIFY(!f.settings().PassThruMode);
+    QVERIFY(f.settings().Password.empty());
+    QCOMPARE(f.line().ReadyPrompt, std::string("\x1b[2J\x1b[HQMT READY>"));
+    QCOMPARE(f.line().ReadyPrompt.size(), size_t(17));
     QCOMPARE(f.view.captions[Label::CmdHistory], std::string("Command History - [25 Items]"));
     QCOMPARE(f.view.captions[Label::SerialStatus],
              std::string("Router Serial Activity [COM 1 - 9600 Baud]"));
@@ -57,8 +57,8 @@ void TestStartup::listenerFailureSkipsTheRest() {
              std::string("Switcher Server Error\r\rError #  24048 - Address in use"));
     QVERIFY(f.serial.calls.empty());
     QVERIFY(!f.serial.open);
-    QCOMPARE(f.v().ClientSlotCount, Integer(0));
-    QCOMPARE(f.v().ConnectionCount, Integer(0));
+    QCOMPARE(f.server->ClientSlotCount(), Integer(0));
+    QCOMPARE(f.state().ConnectionCount, Integer(0));
 }
 
 void TestStartup::serialFailureLeavesListener() {
@@ -119,7 +119,7 @@ void TestStartup::appPathEndsInOneSeparator() {
     Server s(Ports{sockets, serial, files, clock, view, Timers{a, b, c, d, e}},
              folder.toStdString(), '/');
     s.Form_Load();
-    QTEST(QString::fromStdString(s.vars().AppPath), "appPath");
+    QTEST(QString::fromStdString(s.state().AppPath), "appPath");
 }
 
 void TestStartup::lampsRedAfterTheirFirstPeriod() {

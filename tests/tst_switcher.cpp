@@ -154,7 +154,7 @@ void TestSwitcher::framing() {
     QFETCH(Script, script);
     CoreFixture f;
     f.Start();
-    f.v().MaxListSize = 1000;
+    f.settings().MaxListSize = 1000;
     f.sockets.Connect("10.0.0.1");
     f.sockets.elements[1].writes.clear();
     f.view.rows.clear();
@@ -199,7 +199,7 @@ void TestSwitcher::framing() {
 void TestSwitcher::passThroughRelaysEverythingUnrecorded() {
     CoreFixture f;
     f.Start();
-    f.v().PassThruMode = true;
+    f.settings().PassThruMode = true;
     f.sockets.Connect("10.0.0.1");
     f.sockets.TakeOut(1);
     f.view.rows.clear();
@@ -221,7 +221,7 @@ void TestSwitcher::helpMenuWindowIsNotLengthened() {
     CoreFixture f;
     f.Start();
     f.serial.Feed(kHelpHead);  // help-menu mode at t = 0
-    QCOMPARE(f.v().HelpMenuActive, Integer(-1));
+    QCOMPARE(f.line().HelpMenuActive, Integer(-1));
     QVERIFY(f.help.Enabled());
     f.sched.Advance(3000);
     // A second start within the window: an escape sequence that counts after 11 quiet ticks.
@@ -229,11 +229,11 @@ void TestSwitcher::helpMenuWindowIsNotLengthened() {
     f.sched.Advance(11 * kCmndChkIntervalMs);
     QCOMPARE(f.view.rows.back().description, std::string("Sending Help Menu"));
     f.serial.Feed("\r\n");  // its line ends
-    QVERIFY(f.v().SerialBuffer.empty());
+    QVERIFY(f.line().SerialBuffer.empty());
     f.sched.Advance(5000 - 3000 - 11 * kCmndChkIntervalMs - 1);
-    QCOMPARE(f.v().HelpMenuActive, Integer(-1));
+    QCOMPARE(f.line().HelpMenuActive, Integer(-1));
     f.sched.Advance(1);
-    QCOMPARE(f.v().HelpMenuActive, Integer(0));
+    QCOMPARE(f.line().HelpMenuActive, Integer(0));
     QVERIFY(!f.help.Enabled());
 }
 
@@ -245,13 +245,13 @@ void TestSwitcher::receiveEventCodesAndLamp() {
     f.server->OnComm(1008);  // any other code changes nothing
     QCOMPARE(f.view.lamps[Lamp::Serial], kColourRed);
     QVERIFY(!f.led2.Enabled() && !f.cmndChk.Enabled());
-    QVERIFY(f.v().SerialBuffer.empty());
+    QVERIFY(f.line().SerialBuffer.empty());
 
-    f.v().IdleTicks = 99;
+    f.state().IdleTicks = 99;
     f.server->OnComm(kCommEventReceive);
     QCOMPARE(f.view.lamps[Lamp::Serial], kColourGreen);
     QVERIFY(f.led2.Enabled());
-    QCOMPARE(f.v().IdleTicks, Integer(0));
+    QCOMPARE(f.state().IdleTicks, Integer(0));
     f.sched.Advance(kLed2IntervalMs);
     QCOMPARE(f.view.lamps[Lamp::Serial], kColourRed);
 
@@ -282,14 +282,14 @@ void TestSwitcher::neverCompletingTextIsBounded() {
     std::string relayed;
     for (int i = 0; i < 100; ++i) {
         f.serial.Feed(chunk);
-        QVERIFY(f.v().SerialBuffer.size() <= kSerialBufferLimit);
+        QVERIFY(f.line().SerialBuffer.size() <= kSerialBufferLimit);
         f.sched.Advance(kCmndChkIntervalMs);
     }
     relayed = f.sockets.TakeOut(1);
-    QCOMPARE(relayed.size() + f.v().SerialBuffer.size(), size_t(100000));
+    QCOMPARE(relayed.size() + f.line().SerialBuffer.size(), size_t(100000));
     QVERIFY(relayed.size() > kSerialBufferLimit);
     // Framing goes on afterwards.
-    f.v().SerialBuffer.clear();
+    f.line().SerialBuffer.clear();
     f.serial.Feed("OK\r\n");
     QCOMPARE(f.sockets.TakeOut(1), std::string("OK\r\n"));
 }

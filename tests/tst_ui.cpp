@@ -104,8 +104,8 @@ void TestUi::setupOkWithNothingChanged() {
     QVERIFY(f.serial.calls.empty());
     QVERIFY(f.sockets.calls.empty());
     QCOMPARE(d.result(), int(QDialog::Accepted));
-    QVERIFY(f.v().LogFileOn);
-    QCOMPARE(f.v().StayOnTopMode, kNotTopMost);
+    QVERIFY(f.settings().LogFileOn);
+    QCOMPARE(f.settings().StayOnTopMode, kNotTopMost);
     QCOMPARE(f.window.StatusPanel(2), QString("Log File: ON"));
     QCOMPARE(f.window.StatusPanel(3), QString("Pass Thru Mode: OFF "));
 }
@@ -135,7 +135,7 @@ void TestUi::setupPortAndBaudRate() {
     QVERIFY(f.confirmTexts[1].startsWith("You have selected a new Baud Rate, \r\n"));
     QCOMPARE(f.serial.calls,
              (std::vector<std::string>{"close", "settings 38400,n,8,1", "port 3", "open"}));
-    QCOMPARE(f.v().SerialPort, Integer(3));
+    QCOMPARE(f.settings().SerialPort, Integer(3));
 }
 
 void TestUi::setupCancelInAConfirmation_data() {
@@ -157,9 +157,9 @@ void TestUi::setupCancelInAConfirmation() {
     d.chkLogFile->setChecked(true);
     d.cmdOk_Click();
     QCOMPARE(f.confirms.size(), okFirst + 1);
-    QCOMPARE(f.v().SerialPort, Integer(1));
-    QCOMPARE(f.v().BaudRate, std::string("9600"));
-    QVERIFY(!f.v().LogFileOn);
+    QCOMPARE(f.settings().SerialPort, Integer(1));
+    QCOMPARE(f.settings().BaudRate, std::string("9600"));
+    QVERIFY(!f.settings().LogFileOn);
     QVERIFY(f.serial.calls.empty());
     QCOMPARE(d.result(), int(QDialog::Rejected));  // still open: nothing accepted it
 }
@@ -174,7 +174,7 @@ void TestUi::setupPortThatCannotOpen() {
     QCOMPARE(boxes.size(), 1);
     QCOMPARE(boxes[0]->windowTitle(), QString("Server Error"));
     QVERIFY(boxes[0]->text().startsWith("Switcher Server Error\n\nError #  8002 - "));
-    QCOMPARE(f.v().SerialPort, Integer(1));
+    QCOMPARE(f.settings().SerialPort, Integer(1));
     QVERIFY(!f.serial.open);
     QCOMPARE(d.result(), int(QDialog::Rejected));
     d.cmdOk_Click();  // asks again about the port change
@@ -211,12 +211,12 @@ void TestUi::setupTcpPortTexts() {
         QCOMPARE(f.informTexts[0],
                  QString("Invalid IP Port #. Please reenter a number between 1 and 65535"));
         QCOMPARE(d.result(), int(QDialog::Rejected));
-        QCOMPARE(f.v().TcpPort, Long(1250));
+        QCOMPARE(f.settings().TcpPort, Long(1250));
     } else if (outcome == "move") {
         QCOMPARE(f.confirms, QStringList{"IP Port Change"});
         QCOMPARE(f.sockets.calls.front(), "move " + text.toStdString());
         QCOMPARE(f.sockets.listenPort, Long(text.toInt()));
-        QCOMPARE(f.v().TcpPort, Long(text.toInt()));
+        QCOMPARE(f.settings().TcpPort, Long(text.toInt()));
         QVERIFY(f.sockets.elements.empty());  // every client was disconnected
         QCOMPARE(f.window.Caption(Label::RcvMsg), "Processing TCP/IP Message [Port " + text + "]");
         QCOMPARE(d.result(), int(QDialog::Accepted));
@@ -251,11 +251,11 @@ void TestUi::setupPassThroughCoupling() {
         QVERIFY(d.chkPassThruMode->isChecked());
         QVERIFY(!d.chkLogFile->isChecked() && !d.chkLogFile->isEnabled());
         d.cmdOk_Click();
-        QVERIFY(!f.v().LogFileOn && f.v().PassThruMode);
+        QVERIFY(!f.settings().LogFileOn && f.settings().PassThruMode);
         QCOMPARE(f.window.StatusPanel(2), QString("Log File: OFF"));
         QCOMPARE(f.window.StatusPanel(3), QString("Pass Thru Mode: ON "));
     }
-    f.v().LogFileOn = true;  // whatever it holds, pass-through at load greys it
+    f.settings().LogFileOn = true;  // whatever it holds, pass-through at load greys it
     frmSetup d(*f.server, f.window.prompts(), &f.window);
     QVERIFY(d.chkPassThruMode->isChecked());
     QVERIFY(!d.chkLogFile->isChecked() && !d.chkLogFile->isEnabled());
@@ -276,15 +276,15 @@ void TestUi::setupUnusualStoredValues() {
     QCOMPARE(d.cmboComPort->itemText(0), QString("Com  1"));
     d.cmdOk_Click();
     QVERIFY(f.confirms.isEmpty());
-    QCOMPARE(f.v().BaudRate, std::string("4800"));
-    QCOMPARE(f.v().SerialPort, Integer(20));
+    QCOMPARE(f.settings().BaudRate, std::string("4800"));
+    QCOMPARE(f.settings().SerialPort, Integer(20));
 }
 
 void TestUi::changePassword() {
     UiFixture f(
         "[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\nMax List "
         "Size=25\r\nPassword=bdf\r\n");
-    QCOMPARE(f.v().Password, std::string("abc"));
+    QCOMPARE(f.settings().Password, std::string("abc"));
     {
         frmChangePassword d(*f.server, f.window.prompts(), &f.window);
         QCOMPARE(d.txtOldPassword->echoMode(), QLineEdit::Password);
@@ -295,9 +295,9 @@ void TestUi::changePassword() {
         QCOMPARE(f.informTexts[0], QString("Existing password invalid.  Please try again"));
         QCOMPARE(d.focusWidget(), d.txtOldPassword);
         QCOMPARE(d.txtOldPassword->text(), QString("ABC"));
-        QCOMPARE(f.v().Password, std::string("abc"));
+        QCOMPARE(f.settings().Password, std::string("abc"));
         d.cmdCancel_Click();
-        QCOMPARE(f.v().Password, std::string("abc"));
+        QCOMPARE(f.settings().Password, std::string("abc"));
     }
     {
         frmChangePassword d(*f.server, f.window.prompts(), &f.window);
@@ -305,14 +305,14 @@ void TestUi::changePassword() {
         d.txtNewPassword->setText(QString(QChar(0xFF)));  // cannot be stored
         d.cmdOk_Click();
         QCOMPARE(f.informs.size(), 2);
-        QCOMPARE(f.v().Password, std::string("abc"));
+        QCOMPARE(f.settings().Password, std::string("abc"));
         QCOMPARE(d.result(), int(QDialog::Rejected));
     }
     frmChangePassword d(*f.server, f.window.prompts(), &f.window);
     d.txtOldPassword->setText("abc");
     d.cmdOk_Click();  // an empty new password
     QCOMPARE(d.result(), int(QDialog::Accepted));
-    QVERIFY(f.v().Password.empty());
+    QVERIFY(f.settings().Password.empty());
     QVERIFY(f.files.files["/app/quorvex.ini"].find("Password=\r\n") != std::string::npos);
     f.sockets.Connect("10.0.0.1");  // logged in on connection from now on
     QCOMPARE(f.sockets.TakeOut(1), std::string("Login Sucessful\r\n"));
@@ -331,9 +331,9 @@ void TestUi::aboutRefreshesOnEveryShow() {
     QCOMPARE(a.lblVersionInfo->text(), QString("Quorvex\nVersion 2.02 - 02/28/02"));
     QTest::mouseClick(a.cmdAboutquit, Qt::LeftButton);
     QVERIFY(!a.isVisible());
-    f.v().TcpPort = 4321;
-    f.v().StayOnTopMode = kNotTopMost;
-    f.v().PassThruMode = true;
+    f.settings().TcpPort = 4321;
+    f.settings().StayOnTopMode = kNotTopMost;
+    f.settings().PassThruMode = true;
     a.show();
     QCOMPARE(a.lblTcpPort->text(), QString("Port 4321"));
     QCOMPARE(a.LblStayOnTop->text(), QString("False"));

@@ -68,7 +68,7 @@ void frmChangePassword::keyPressEvent(QKeyEvent* e) {
 }
 
 void frmChangePassword::cmdOk_Click() {
-    Variables& v = server_.vars();
+    const Settings& v = server_.settings();
     const QByteArray old = txtOldPassword->text().toLatin1();
     if (std::string(old.constData(), static_cast<std::size_t>(old.size())) != v.Password) {
         prompts_.inform(this, QStringLiteral("Password Error"),
@@ -87,8 +87,7 @@ void frmChangePassword::cmdOk_Click() {
         txtNewPassword->setFocus();
         return;
     }
-    v.Password = next;
-    server_.WriteSettings();
+    server_.ChangePassword(next);
     accept();
 }
 

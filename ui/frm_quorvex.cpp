@@ -242,7 +242,7 @@ void frmQuorvex::ModalBracket(QDialog* dialog) {
             dialog, [this, dialog] { onDialogShown(dialog); }, Qt::QueuedConnection);
     }
     dialog->exec();
-    if (server_) ApplyZOrder(server_->vars().StayOnTopMode);
+    if (server_) ApplyZOrder(server_->settings().StayOnTopMode);
 }
 
 void frmQuorvex::mnuSetup_Click() {

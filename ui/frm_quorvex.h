@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <functional>
 
-#include "core/ports.h"
+#include "base/ports.h"
 #include "core/server.h"
 #include "ui/frm_quorvex_about.h"
 #include "ui/lamp.h"

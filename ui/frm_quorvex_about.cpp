@@ -2,9 +2,14 @@
 
 #include <QGroupBox>
 
+#include "base/version.h"
 #include "ui/twips.h"
 
 namespace qv {
+
+std::string VersionText() {
+    return std::string("Quorvex\rVersion ") + kVersion + " - " + kVersionDate;
+}
 
 namespace {
 QLabel* MakeLabel(QWidget* parent, const QString& text, int l, int t, int w, int h) {
@@ -84,7 +89,7 @@ void frmQuorvexAbout::showEvent(QShowEvent* e) {
 }
 
 void frmQuorvexAbout::Form_Activate() {
-    const Variables& v = server_.vars();
+    const Settings& v = server_.settings();
     const auto enabled = [](bool on) { return QString::fromLatin1(on ? "Enabled" : "Disabled"); };
     lblPassThru->setText(enabled(v.PassThruMode));
     lblLogFile->setText(enabled(v.LogFileOn));
@@ -96,7 +101,7 @@ void frmQuorvexAbout::Form_Activate() {
     lblTcpPort->setText(QStringLiteral("Port %1").arg(v.TcpPort));
     // The version text breaks its line with a CR; a label wants a line feed.
     lblVersionInfo->setText(
-        QString::fromLatin1(kVersionText).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+        QString::fromStdString(VersionText()).replace(QLatin1Char('\r'), QLatin1Char('\n')));
 }
 
 }  // namespace qv

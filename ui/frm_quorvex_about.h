@@ -5,12 +5,14 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <string>
 
 #include "core/server.h"
 
 namespace qv {
 
-inline constexpr const char* kVersionText = "Quorvex\rVersion 2.02 - 02/28/02";
+// "Quorvex" CR "Version " the version " - " its date.
+std::string VersionText();
 
 class frmQuorvexAbout final : public QDialog {
     Q_OBJECT

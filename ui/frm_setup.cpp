@@ -4,8 +4,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <iterator>
 
-#include "records/numeric.h"
 #include "ui/twips.h"
 
 namespace qv {
@@ -13,7 +13,6 @@ namespace qv {
 namespace {
 const char* const kBaudRates[] = {"2400",  "9600",  "14400",  "19200",
                                   "38400", "57600", "115200", "128000"};
-constexpr int kComPorts = 16;
 
 QString ComEntry(int n) {
     return QStringLiteral("Com  %1").arg(n);
@@ -115,18 +114,17 @@ frmSetup::frmSetup(Server& server, Prompts& prompts, QWidget* parent)
 }
 
 void frmSetup::Form_Load() {
-    const Variables& v = server_.vars();
+    const Settings& v = server_.settings();
     // A port outside the list gets an entry of its own, so OK with nothing changed keeps it.
     cmboComPort->clear();
-    for (int n = 1; n <= kComPorts; ++n) cmboComPort->addItem(ComEntry(n), n);
-    if (v.SerialPort < 1 || v.SerialPort > kComPorts)
+    for (int n = 1; n <= kComPortCount; ++n) cmboComPort->addItem(ComEntry(n), n);
+    if (v.SerialPort < 1 || v.SerialPort > kComPortCount)
         cmboComPort->addItem(ComEntry(v.SerialPort), int(v.SerialPort));
     cmboComPort->setCurrentIndex(cmboComPort->findData(int(v.SerialPort)));
-    OldSerialPort = v.SerialPort;
 
     cmboBaudRate->clear();
     cmboBaudRate->setCurrentIndex(-1);
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < int(std::size(kBaudRates)); ++i) {
         cmboBaudRate->addItem(QString::fromLatin1(kBaudRates[i]));
         if (v.BaudRate == kBaudRates[i]) cmboBaudRate->setCurrentIndex(i);
     }
@@ -173,63 +171,52 @@ bool frmSetup::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void frmSetup::cmdOk_Click() {
-    Variables& v = server_.vars();
-    bool serialChange = false;
-
-    const Integer n =
+    const Settings& v = server_.settings();
+    SetupValues values;
+    values.SerialPort =
         cmboComPort->currentIndex() < 0 ? Integer(0) : Integer(cmboComPort->currentData().toInt());
-    if (n != v.SerialPort) {
-        if (!prompts_.confirm(
-                this, QStringLiteral("Serial Port Change"),
-                QStringLiteral("You have selected a new Serial Port, \r\nConnection will be lost "
-                               "to any current switcher\r\nPlease Confirm")))
-            return;
-        serialChange = true;
-    }
     // With no entry selected the baud rate stays as it is.
-    const std::string b =
+    values.BaudRate =
         cmboBaudRate->currentIndex() < 0 ? v.BaudRate : cmboBaudRate->currentText().toStdString();
-    if (b != v.BaudRate) {
-        if (!prompts_.confirm(
-                this, QStringLiteral("Serial Port Change"),
-                QStringLiteral("You have selected a new Baud Rate, \r\nThis may effect "
-                               "communication with any current switcher\r\nPlease Confirm")))
-            return;
-        serialChange = true;
-    }
-    v.SerialPort = n;
-    v.BaudRate = b;
-    v.LogFileOn = chkLogFile->isChecked();
-    server_.ShowLogFilePanel();
-    v.PassThruMode = chkPassThruMode->isChecked();
-    server_.ShowPassThruPanel();
-    v.StayOnTopMode = chkStayOnTop->isChecked() ? kTopMost : kNotTopMost;
+    values.TcpPortText = txtIpPort->text().toStdString();
+    values.StayOnTop = chkStayOnTop->isChecked();
+    values.LogFileOn = chkLogFile->isChecked();
+    values.PassThruMode = chkPassThruMode->isChecked();
 
-    if (serialChange && !server_.ApplySerialSettings(OldSerialPort)) return;
-
-    Long p = 0;
-    try {
-        p = ToLong(LeadingNumber(txtIpPort->text().toStdString()));
-    } catch (const ComponentError& e) {
-        server_.Report("Server Error", ErrorText("Invalid IP Port  Error", e));
-        return;
+    SetupChange change(server_, values);
+    for (SetupChange::Question q = change.Run(); q != SetupChange::Question::None;
+         q = change.Run()) {
+        switch (q) {
+            case SetupChange::Question::ConfirmSerialPort:
+                change.Answer(prompts_.confirm(
+                    this, QStringLiteral("Serial Port Change"),
+                    QStringLiteral("You have selected a new Serial Port, \r\nConnection will be "
+                                   "lost to any current switcher\r\nPlease Confirm")));
+                break;
+            case SetupChange::Question::ConfirmBaudRate:
+                change.Answer(prompts_.confirm(
+                    this, QStringLiteral("Serial Port Change"),
+                    QStringLiteral("You have selected a new Baud Rate, \r\nThis may effect "
+                                   "communication with any current switcher\r\nPlease Confirm")));
+                break;
+            case SetupChange::Question::BadTcpPort:
+                prompts_.inform(
+                    this, QStringLiteral("Port Error"),
+                    QStringLiteral(
+                        "Invalid IP Port #. Please reenter a number between 1 and 65535"));
+                change.Answer(true);
+                break;
+            case SetupChange::Question::ConfirmTcpPort:
+                change.Answer(prompts_.confirm(
+                    this, QStringLiteral("IP Port Change"),
+                    QStringLiteral("You have entered a new IP Port#\r\nThis will disconnect any "
+                                   "users currently attached\r\nPlease Confirm")));
+                break;
+            case SetupChange::Question::None:
+                break;
+        }
     }
-    if (p < 1 || p > 65535) {
-        prompts_.inform(
-            this, QStringLiteral("Port Error"),
-            QStringLiteral("Invalid IP Port #. Please reenter a number between 1 and 65535"));
-        return;
-    }
-    if (p != v.TcpPort) {
-        if (!prompts_.confirm(
-                this, QStringLiteral("IP Port Change"),
-                QStringLiteral("You have entered a new IP Port#\r\nThis will disconnect any users "
-                               "currently attached\r\nPlease Confirm")))
-            return;
-        v.TcpPort = p;
-        server_.ApplyTcpPort();
-    }
-    accept();
+    if (change.Accepted()) accept();
 }
 
 }  // namespace qv

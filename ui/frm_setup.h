@@ -40,7 +40,6 @@ class frmSetup final : public QDialog {
 
     Server& server_;
     Prompts& prompts_;
-    Integer OldSerialPort = 0;
 };
 
 }  // namespace qv

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QWidget>
 
-#include "core/variables.h"
+#include "base/types.h"
 
 namespace qv {
 

@@ -1,41 +1,8 @@
-#include "records/activity.h"
+#include "records/date_format.h"
 
 #include <cstdio>
 
 namespace qv {
-
-std::string DescribeClientText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const int c = static_cast<unsigned char>(ch);
-        if (c >= 1 && c <= 31) {
-            if (c != 10 && c != 13) out.push_back('^'), out.push_back(static_cast<char>(c + 64));
-        } else if (c >= 32 && c <= 125) {
-            out.push_back(ch);
-        }
-    }
-    return out;
-}
-
-std::string DescribeSwitcherText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 4);
-    bool markerSeen = false, numberPending = false;
-    for (std::size_t i = 1; i <= text.size(); ++i) {
-        const int c = static_cast<unsigned char>(text[i - 1]);
-        if (c >= 1 && c <= 31 && !markerSeen && !numberPending) {
-            if (c != 10 && c != 13) out.push_back('^'), out.push_back(static_cast<char>(c + 64));
-            if (c == 24 || c == 25) markerSeen = numberPending = true;
-        }
-        if (c >= 32 && c <= 125 && !numberPending) out.push_back(static_cast<char>(c));
-        if (numberPending && i > 1) {
-            out += std::to_string(c);
-            numberPending = false;
-        }
-    }
-    return out;
-}
 
 namespace {
 
@@ -144,83 +111,6 @@ std::string FormatGeneralDate(const LocalDateTime& t, const DateTimePatterns& p)
     std::string s = FormatPattern(t, p.shortDate);
     if (t.hour == 0 && t.minute == 0 && t.second == 0) return s;
     return s + " " + FormatPattern(t, p.longTime);
-}
-
-std::string RecordLine(std::string_view dateText, std::string_view address,
-                       std::string_view description) {
-    std::string line(dateText);
-    line += "    ";
-    if (line.size() < 25) line.resize(25, ' ');
-    line += address;
-    if (line.size() < 45) line.resize(45, ' ');
-    line += description;
-    return line;
-}
-
-std::string EventLogHeader() {
-    std::string h;
-    const auto add = [&h](std::string_view s) { h.append(s).append("\r\n"); };
-    add("             Q U I L L M A R K   M E D I A   T E C H N O L O G I E S");
-    add("");
-    add("                   1200 Harbor Point Drive");
-    add("                   Lakeview, OR 97630");
-    add("                   (555) 010-4477 - www.quillmark.example");
-    add("");
-    add("");
-    add("Network Server Master Event Logfile");
-    add("");
-    add(" DATE     TIME           CLIENT ADDRESS      MESSAGE DESCRIPTION");
-    add(std::string(80, '-'));
-    return h;
-}
-
-ActivityRecorder::ActivityRecorder(const Variables& v, IFileSystem& files, IClock& clock,
-                                   IView& view)
-    : v_(v), files_(files), clock_(clock), view_(view) {}
-
-void ActivityRecorder::LogActivity(std::string_view text, Integer comPort) {
-    Record("Switcher COM" + std::to_string(comPort), DescribeSwitcherText(text));
-}
-
-void ActivityRecorder::LogIPActivity(std::string_view text, std::string_view address) {
-    Record(std::string(address), DescribeClientText(text));
-}
-
-void ActivityRecorder::CreateEventLog() {
-    files_.WriteReplace(v_.AppPath + kEventLogFileName, EventLogHeader());
-}
-
-void ActivityRecorder::ClearHistory() {
-    rows_.clear();
-    view_.HistoryCleared();
-}
-
-void ActivityRecorder::Record(const std::string& address, const std::string& description) {
-    if (description.empty()) return;
-    const std::string dateText = FormatGeneralDate(clock_.Now(), clock_.Patterns());
-
-    // A list size below 1 still shows the newest row.
-    const std::size_t limit = v_.MaxListSize < 1 ? 1 : static_cast<std::size_t>(v_.MaxListSize);
-    if (rows_.size() >= limit) {
-        rows_.pop_front();
-        view_.HistoryFirstRowRemoved();
-    }
-    rows_.push_back({address, description});
-    view_.HistoryRowAdded(rows_.back());
-
-    if (!v_.LogFileOn) return;
-    try {
-        const std::string path = v_.AppPath + kEventLogFileName;
-        if (!files_.Exists(path)) CreateEventLog();
-        files_.Append(path, RecordLine(dateText, address, description) + "\r\n");
-        logFailureReported_ = false;
-    } catch (const ComponentError& e) {
-        // Reported once; a later success re-arms the report.
-        if (!logFailureReported_) {
-            logFailureReported_ = true;
-            view_.Report("File Error", ErrorText("Error Writing Eventlog.txt file", e));
-        }
-    }
 }
 
 }  // namespace qv

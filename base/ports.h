@@ -1,50 +1,16 @@
 // The small interfaces through which the core reaches sockets, the serial port, timers, the
-// operator's view, files and the clock. components/, ui/ and the headless front implement them;
-// tests implement them with fakes.
+// operator's view, files and the clock. components/, ui/ and app/ implement them; tests
+// implement them with fakes.
 #pragma once
 
-#include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 
-#include "core/variables.h"
+#include "base/component_error.h"
+#include "base/types.h"
 
 namespace qv {
-
-// A failure of an outside component, with the platform's number and description.
-class ComponentError : public std::exception {
-  public:
-    ComponentError(Long number, std::string description)
-        : number_(number), description_(std::move(description)) {}
-    Long number() const { return number_; }
-    const std::string& description() const { return description_; }
-    const char* what() const noexcept override { return description_.c_str(); }
-
-  private:
-    Long number_;
-    std::string description_;
-};
-
-// Error numbers of our own runtime, used where no component gives one.
-constexpr Long kErrInvalidCall = 5;     // invalid procedure call or argument
-constexpr Long kErrOverflow = 6;        // a number does not fit its width
-constexpr Long kErrFileIo = 75;         // path/file access error
-constexpr Long kErrInvalidValue = 380;  // invalid property value
-constexpr Long kErrPortOpen = 8002;     // invalid port number / cannot open
-constexpr Long kErrPortClosed = 8012;   // the device is not open
-
-// "Context" CR CR "Error # " sign-position number " - " description.
-inline std::string ErrorText(std::string_view context, Long number, std::string_view description) {
-    std::string s(context);
-    s += "\r\rError # ";
-    s += number < 0 ? std::to_string(number) : " " + std::to_string(number);
-    s += " - ";
-    s += description;
-    return s;
-}
-inline std::string ErrorText(std::string_view context, const ComponentError& e) {
-    return ErrorText(context, e.number(), e.description());
-}
 
 // Reports to the operator: a message box in the window, a line on stderr headless.
 // Never blocks the caller.
@@ -94,6 +60,8 @@ class ITimer {
     virtual bool Enabled() const = 0;
     virtual void SetInterval(int ms) = 0;
     virtual int Interval() const = 0;
+    // What runs on each tick; the owner of the handlers wires it.
+    virtual void SetTick(std::function<void()> tick) = 0;
 };
 
 // Files, by full path. Every call throws ComponentError on failure.

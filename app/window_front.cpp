@@ -1,4 +1,4 @@
-#include "ui/window_front.h"
+#include "app/window_front.h"
 
 #include <QDir>
 #include <QScreen>

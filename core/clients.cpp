@@ -1,0 +1,166 @@
+// Client connections, their intake and the send routines.
+#include "core/server.h"
+
+namespace qv {
+
+// ---- connections ----
+
+void Server::ConnectionRequest(Long requestId) {
+    Integer slot = 0;
+    const Integer count = ClientSlotCount();
+    for (int i = 1; i <= count; ++i) {
+        if (!p_.sockets.Connected(i)) {
+            slot = i;
+            break;
+        }
+    }
+    try {
+        if (slot == 0) {
+            if (count >= kMaxClientSlots) {
+                p_.sockets.Refuse(requestId);  // every slot number is taken
+                return;
+            }
+            slot = static_cast<Integer>(count + 1);
+            p_.sockets.CreateElement(slot);
+            state_.Clients.Grow();
+        }
+        p_.sockets.Accept(slot, requestId);
+    } catch (const ComponentError&) {
+        return;  // the connection could not be taken over; the slot stays free
+    }
+    ClientSlot& s = state_.Clients[slot];
+    // A reused slot starts clean: the previous client's half-typed text is not inherited.
+    s.ClientBuffer.clear();
+    ++state_.ConnectionCount;
+    ShowConnectionCount();
+    NetworkLampOn(true);
+    LogIPActivity("Client Connection Request", p_.sockets.PeerAddress(slot));
+    if (!settings_.Password.empty()) {
+        s.LoggedIn = false;
+        SendtoSingleIP(kPasswordPrompt, slot);
+    } else {
+        s.LoggedIn = true;
+        SendtoSingleIP(kLoginOk, slot);
+    }
+}
+
+void Server::Disconnected(Integer index) {
+    if (index < 1 || index > ClientSlotCount() || !p_.sockets.Connected(index)) return;
+    DropClient(index);
+}
+
+void Server::DropClient(Integer index) {
+    if (state_.ConnectionCount > 0) --state_.ConnectionCount;
+    ShowConnectionCount();
+    LogIPActivity("Client Disconnect", p_.sockets.PeerAddress(index));
+    try {
+        p_.sockets.Close(index);
+    } catch (const ComponentError&) {
+    }
+}
+
+void Server::CloseClient(Integer index) {
+    // The operator's side ends the connection: recorded, closed; the count is the caller's.
+    try {
+        if (p_.sockets.Connected(index)) {
+            LogIPActivity("Client Disconnect", p_.sockets.PeerAddress(index));
+            p_.sockets.Close(index);
+        }
+    } catch (const ComponentError&) {
+    }
+}
+
+void Server::mnuDisconnectAllClients_Click() {
+    const Integer n = ClientSlotCount();
+    for (int i = 1; i <= n; ++i) {
+        CloseClient(static_cast<Integer>(i));
+        p_.sockets.RemoveElement(static_cast<Integer>(i));
+    }
+    state_.Clients.Reset();
+    state_.ConnectionCount = 0;
+    ShowConnectionCount();
+}
+
+std::string Server::PeerAddress(Integer index) {
+    return p_.sockets.PeerAddress(index);
+}
+
+// ---- sending ----
+
+void Server::WriteTo(Integer index, std::string_view text) {
+    // A client whose pending output passed the cap has stopped reading: put it off rather than
+    // let it grow the server's memory. A plain failure is left to the disconnect event.
+    if (p_.sockets.Write(index, text) == ISocketArray::WriteResult::Overflow) DropClient(index);
+}
+
+void Server::SendtoIP(std::string_view text) {
+    NetworkLampOn(false);
+    state_.IdleTicks = 0;
+    const Integer n = ClientSlotCount();
+    for (int i = 1; i <= n; ++i)
+        if (state_.Clients[i].LoggedIn && p_.sockets.Connected(i)) WriteTo(i, text);
+}
+
+void Server::SendtoSingleIP(std::string_view text, Integer index) {
+    NetworkLampOn(false);
+    state_.IdleTicks = 0;
+    if (index >= 1 && index <= ClientSlotCount() && p_.sockets.Connected(index))
+        WriteTo(index, text);
+}
+
+// ---- intake ----
+
+void Server::BumpIdleTicks() {
+    if (state_.IdleTicks < kIntegerMax) ++state_.IdleTicks;
+}
+
+void Server::DataArrival(Integer index) {
+    if (index < 1 || index > ClientSlotCount()) return;
+    try {
+        NetworkLampOn(true);
+        const std::string text = p_.sockets.ReadAll(index);
+        if (text.empty()) return;
+        state_.Clients[index].ClientBuffer.append(text);
+        state_.IdleTicks = 0;
+        p_.timers.DecodeTcp.SetEnabled(true);
+    } catch (const ComponentError& e) {
+        p_.view.Report("TCP/IP Message Error", ErrorText("Error Interpreting TCP Message Data", e));
+        return;
+    }
+    DrainClient(index);
+}
+
+void Server::DrainClient(Integer index) {
+    // Every complete unit is worked off at once, in order; an incomplete one waits.
+    const ClientRules rules{settings_.Password, settings_.PassThruMode};
+    try {
+        while (!state_.Clients[index].ClientBuffer.empty() &&
+               DecodeTcpMessage(state_.Clients[index], index, rules, *this)) {
+        }
+    } catch (const std::exception&) {
+        // An interpreter failure must not stop the other clients' service.
+        state_.Clients[index].ClientBuffer.clear();
+    }
+}
+
+void Server::tmrDecodeTcp_Timer() {
+    BumpIdleTicks();
+    int withText = 0;
+    const Integer n = ClientSlotCount();
+    // A unit may put clients off or (Disconnect All) empty the table: the bound is re-read.
+    for (int i = 1; i <= n && i <= ClientSlotCount(); ++i) {
+        if (state_.Clients[i].ClientBuffer.empty()) continue;
+        ++withText;
+        DrainClient(i);
+    }
+    if (state_.IdleTicks > kIdleFlushTicks) {
+        state_.IdleTicks = 0;
+        for (int i = 1; i <= ClientSlotCount(); ++i) {
+            state_.Clients[i].ClientBuffer.clear();
+            if (!state_.Clients[i].LoggedIn) SendtoSingleIP(kLoginInvalid, i);
+        }
+    }
+    if (withText == 0) p_.timers.DecodeTcp.SetEnabled(false);
+}
+
+}  // namespace qv

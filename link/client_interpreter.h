@@ -1,0 +1,61 @@
+// The client interpreter: a client's login and the command units cut out of its text.
+//
+// Units, by the first character of a logged-in client's buffer (normal mode):
+//
+//   first char          second   needs  unit forwarded
+//   CR  (13)            -        1      the CR
+//   DC4 (20)            -        7      first 7 characters
+//   EOT (4)             "I"      4      first 4 characters
+//   EOT (4)             "T"      7      first 7 characters
+//   EOT (4)             other    2      the whole buffer
+//   BS  (8)             -        1      the BS
+//   DC3 (19), DC2 (18)  -        5      first 5 characters
+//   HT (9), CAN (24),
+//   EM (25), ACK (6)    -        4      first 4 characters
+//   anything else       -        1      nothing: the character is dropped
+//
+// A client awaiting its password has its first len(Password) characters compared with it.
+// In pass-through mode the whole buffer is forwarded unrecorded.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/text_buffer.h"
+#include "base/types.h"
+
+namespace qv {
+
+inline constexpr std::string_view kLoginOk = "Login Sucessful\r\n";
+inline constexpr std::string_view kLoginInvalid = "Invalid password, Please try again>";
+inline constexpr std::string_view kPasswordPrompt = "Enter Password>";
+
+// One client slot: what the client has sent and not yet worked off, and its login.
+struct ClientSlot {
+    TextBuffer ClientBuffer;
+    bool LoggedIn = false;
+};
+
+// The two settings the interpreter obeys.
+struct ClientRules {
+    const std::string& Password;
+    bool PassThruMode = false;
+};
+
+// What the client interpreter needs from the server.
+class ClientLink {
+  public:
+    virtual ~ClientLink() = default;
+    virtual void TcptoSerial(std::string_view unit) = 0;
+    virtual void SendtoSingleIP(std::string_view text, Integer index) = 0;
+    virtual void LogIPActivity(std::string_view text, std::string_view address) = 0;
+    virtual std::string PeerAddress(Integer index) = 0;
+};
+
+// One step for client slot index (its buffer is not empty). Returns true when the step
+// consumed text or changed the login state, i.e. when another step may do more.
+bool DecodeTcpMessage(ClientSlot& slot, Integer index, const ClientRules& rules, ClientLink& link);
+// The login step of a client awaiting its password.
+bool CheckPassword(ClientSlot& slot, Integer index, const ClientRules& rules, ClientLink& link);
+
+}  // namespace qv

@@ -1,0 +1,45 @@
+// The recorder: every piece of traffic worth recording becomes one record (date text,
+// address, description), built once and handed to each sink in the order they were added:
+// the command history, the event log, and, headless, standard output.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/ports.h"
+
+namespace qv {
+
+struct ActivityRecord {
+    std::string dateText;  // the local general date and time
+    std::string address;   // a client's address, or "Switcher COM<n>"
+    std::string description;
+};
+
+class IRecordSink {
+  public:
+    virtual ~IRecordSink() = default;
+    virtual void Recorded(const ActivityRecord& record) = 0;
+};
+
+class ActivityRecorder {
+  public:
+    explicit ActivityRecorder(IClock& clock) : clock_(clock) {}
+
+    void AddSink(IRecordSink& sink) { sinks_.push_back(&sink); }
+    void RemoveSink(IRecordSink& sink);
+
+    // Switcher activity, recorded with the address "Switcher COM<port>".
+    void LogActivity(std::string_view text, Integer comPort);
+    // Client activity, recorded with the client's address.
+    void LogIPActivity(std::string_view text, std::string_view address);
+
+  private:
+    void Record(std::string address, std::string description);
+
+    IClock& clock_;
+    std::vector<IRecordSink*> sinks_;
+};
+
+}  // namespace qv
