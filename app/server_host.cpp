@@ -9,9 +9,10 @@ ServerHost::ServerHost(const HostOptions& options, IView& view)
           return devices.contains(n) ? devices.value(n) : DefaultSerialDevice(n);
       }) {
     const QString folder = QDir::toNativeSeparators(QDir(options.folder).absolutePath());
-    server_ = std::make_unique<Server>(Ports{sockets_, serial_, files_, clock_, view,
-                                             Timers{led2_, led_, help_, decodeTcp_, cmndChk_}},
-                                       folder.toStdString(), QDir::separator().toLatin1());
+    server_ = std::make_unique<Server>(
+        Ports{sockets_, serial_, files_, clock_, view,
+              Timers{led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_}},
+        folder.toStdString(), QDir::separator().toLatin1());
 }
 
 }  // namespace qv

@@ -91,6 +91,8 @@ class IClock {
     virtual ~IClock() = default;
     virtual LocalDateTime Now() const = 0;
     virtual DateTimePatterns Patterns() const = 0;
+    // Milliseconds on a clock that never goes back (not the time of day).
+    virtual long long MonotonicMs() const = 0;
 };
 
 // Events raised by the socket array; the server handles them.

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <chrono>
 
 namespace qv {
 
@@ -19,6 +20,12 @@ QtClock::QtClock(const QLocale& locale) {
     };
     patterns_.shortDate = singleByte(date);
     patterns_.longTime = singleByte(locale.timeFormat(QLocale::LongFormat));
+}
+
+long long QtClock::MonotonicMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 LocalDateTime QtClock::Now() const {

@@ -13,6 +13,7 @@ class QtClock final : public IClock {
     explicit QtClock(const QLocale& locale = QLocale::system());
     LocalDateTime Now() const override;
     DateTimePatterns Patterns() const override { return patterns_; }
+    long long MonotonicMs() const override;
 
   private:
     DateTimePatterns patterns_;

@@ -1,28 +1,39 @@
-// The client table: one slot record per client slot, indexes 1..ClientSlotCount (slot 0 is
-// never used, so that slot numbers match the socket elements).
+// The client table: one record per client slot, indexes 1..ClientSlotCount (slot 0 is never
+// used, so that slot numbers match the socket elements).
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
-#include "base/types.h"
+#include "base/ports.h"
 #include "link/client_interpreter.h"
 
 namespace qv {
 
+// A client slot with the session the server keeps for its client.
+struct ClientSession : ClientSlot {
+    std::string Address;  // the peer's address, as taken
+    LocalDateTime ConnectedAt;
+    std::uint64_t BytesIn = 0;   // received from the client
+    std::uint64_t BytesOut = 0;  // handed to its socket
+    long long TakenAtMs = 0;     // on the monotonic clock
+};
+
 class ClientTable {
   public:
     Integer ClientSlotCount() const { return static_cast<Integer>(slots_.size() - 1); }
-    ClientSlot& operator[](Integer index) { return slots_[static_cast<std::size_t>(index)]; }
-    const ClientSlot& operator[](Integer index) const {
+    ClientSession& operator[](Integer index) { return slots_[static_cast<std::size_t>(index)]; }
+    const ClientSession& operator[](Integer index) const {
         return slots_[static_cast<std::size_t>(index)];
     }
     // Adds slot ClientSlotCount + 1.
     void Grow() { slots_.emplace_back(); }
     // No slots.
-    void Reset() { slots_.assign(1, ClientSlot{}); }
+    void Reset() { slots_.assign(1, ClientSession{}); }
 
   private:
-    std::vector<ClientSlot> slots_ = std::vector<ClientSlot>(1);
+    std::vector<ClientSession> slots_ = std::vector<ClientSession>(1);
 };
 
 }  // namespace qv

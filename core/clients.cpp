@@ -28,9 +28,13 @@ void Server::ConnectionRequest(Long requestId) {
     } catch (const ComponentError&) {
         return;  // the connection could not be taken over; the slot stays free
     }
-    ClientSlot& s = state_.Clients[slot];
+    ClientSession& s = state_.Clients[slot];
     // A reused slot starts clean: the previous client's half-typed text is not inherited.
     s.ClientBuffer.clear();
+    s.Address = p_.sockets.PeerAddress(slot);
+    s.ConnectedAt = p_.clock.Now();
+    s.TakenAtMs = p_.clock.MonotonicMs();
+    s.BytesIn = s.BytesOut = 0;
     ++state_.ConnectionCount;
     ShowConnectionCount();
     NetworkLampOn(true);
@@ -40,6 +44,7 @@ void Server::ConnectionRequest(Long requestId) {
         SendtoSingleIP(kPasswordPrompt, slot);
     } else {
         s.LoggedIn = true;
+        ++state_.Counters.Logins;
         SendtoSingleIP(kLoginOk, slot);
     }
 }
@@ -81,6 +86,10 @@ void Server::mnuDisconnectAllClients_Click() {
     ShowConnectionCount();
 }
 
+void Server::PasswordChecked(Integer, bool correct) {
+    ++(correct ? state_.Counters.Logins : state_.Counters.FailedLogins);
+}
+
 std::string Server::PeerAddress(Integer index) {
     return p_.sockets.PeerAddress(index);
 }
@@ -90,10 +99,15 @@ std::string Server::PeerAddress(Integer index) {
 void Server::WriteTo(Integer index, std::string_view text) {
     // A client whose pending output passed the cap has stopped reading: put it off rather than
     // let it grow the server's memory. A plain failure is left to the disconnect event.
-    if (p_.sockets.Write(index, text) == ISocketArray::WriteResult::Overflow) DropClient(index);
+    state_.Clients[index].BytesOut += text.size();
+    if (p_.sockets.Write(index, text) == ISocketArray::WriteResult::Overflow) {
+        ++state_.Counters.SlowClientsPutOff;
+        DropClient(index);
+    }
 }
 
 void Server::SendtoIP(std::string_view text) {
+    ++state_.Counters.PiecesRelayed;
     NetworkLampOn(false);
     state_.IdleTicks = 0;
     const Integer n = ClientSlotCount();
@@ -121,10 +135,11 @@ void Server::DataArrival(Integer index) {
         const std::string text = p_.sockets.ReadAll(index);
         if (text.empty()) return;
         state_.Clients[index].ClientBuffer.append(text);
+        state_.Clients[index].BytesIn += text.size();
         state_.IdleTicks = 0;
         p_.timers.DecodeTcp.SetEnabled(true);
     } catch (const ComponentError& e) {
-        p_.view.Report("TCP/IP Message Error", ErrorText("Error Interpreting TCP Message Data", e));
+        view_.Report("TCP/IP Message Error", ErrorText("Error Interpreting TCP Message Data", e));
         return;
     }
     DrainClient(index);

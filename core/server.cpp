@@ -7,9 +7,10 @@ namespace qv {
 
 Server::Server(Ports ports, std::string exeFolder, char pathSeparator)
     : p_(ports),
+      view_(ports.view, state_),
       recorder_(ports.clock),
-      history_(settings_.MaxListSize, ports.view),
-      eventLog_(settings_, state_.AppPath, ports.files, ports.view),
+      history_(settings_.MaxListSize, view_),
+      eventLog_(settings_, state_.AppPath, ports.files, view_),
       exeFolder_(std::move(exeFolder)),
       sep_(pathSeparator) {
     recorder_.AddSink(history_);
@@ -23,7 +24,7 @@ Server::~Server() {
     p_.sockets.SetEvents(nullptr);
     p_.serial.SetEvents(nullptr);
     for (ITimer* t : {&p_.timers.Led2, &p_.timers.Led, &p_.timers.Help, &p_.timers.DecodeTcp,
-                      &p_.timers.CmndChk})
+                      &p_.timers.CmndChk, &p_.timers.SerialRetry})
         t->SetTick(nullptr);
 }
 
@@ -33,16 +34,17 @@ void Server::WireTimers() {
     p_.timers.Help.SetTick([this] { tmrHelp_Timer(); });
     p_.timers.DecodeTcp.SetTick([this] { tmrDecodeTcp_Timer(); });
     p_.timers.CmndChk.SetTick([this] { tmrCmndChk_Timer(); });
+    p_.timers.SerialRetry.SetTick([this] { tmrSerialRetry_Timer(); });
 }
 
 // ---- start-up and shut-down ----
 
 void Server::LoadWindowDesign() {
-    p_.view.SetLampColour(Lamp::Serial, kColourRed);
-    p_.view.SetLampColour(Lamp::Network, kColourRed);
-    p_.view.SetStatusPanel(1, "Client Connections: 0000");
-    p_.view.SetStatusPanel(2, "Log File: OFF");
-    p_.view.SetStatusPanel(3, "Pass Thru Mode: OFF");
+    view_.SetLampColour(Lamp::Serial, kColourRed);
+    view_.SetLampColour(Lamp::Network, kColourRed);
+    view_.SetStatusPanel(1, "Client Connections: 0000");
+    view_.SetStatusPanel(2, "Log File: OFF");
+    view_.SetStatusPanel(3, "Pass Thru Mode: OFF");
     p_.timers.Led2.SetInterval(kLed2IntervalMs);
     p_.timers.Led.SetInterval(kLedDesignIntervalMs);
     p_.timers.Help.SetInterval(kHelpIntervalMs);
@@ -57,48 +59,58 @@ void Server::LoadWindowDesign() {
 
 void Server::Form_Load() {
     LoadWindowDesign();
+    state_.StartedAtMs = p_.clock.MonotonicMs();
     try {
         settings_.MaxListSize = kDefaultMaxListSize;
         settings_.StayOnTopMode = kTopMost;
         settings_.SerialPort = kDefaultSerialPort;
         settings_.BaudRate = kDefaultBaudRate;
         settings_.TcpPort = kDefaultTcpPort;
-        p_.view.SetLampColour(Lamp::Serial, kColourRed);
+        view_.SetLampColour(Lamp::Serial, kColourRed);
         line_.ReadyPrompt = MakeReadyPrompt();
         state_.AppPath = exeFolder_;
         if (state_.AppPath.empty() || state_.AppPath.back() != sep_) state_.AppPath += sep_;
         InitServer();
     } catch (const ComponentError& e) {
-        p_.view.Report("Server Error", ErrorText("Switcher Server Error", e));
+        view_.Report("Server Error", ErrorText("Switcher Server Error", e));
     } catch (const std::exception& e) {
-        p_.view.Report("Server Error",
-                       ErrorText("Switcher Server Error", kErrInvalidCall, e.what()));
+        view_.Report("Server Error", ErrorText("Switcher Server Error", kErrInvalidCall, e.what()));
     }
 }
 
 void Server::InitServer() {
     ReadSettings(settings_, state_.AppPath, p_.files, p_.view);
-    p_.view.SetCaption(Label::CmdHistory,
-                       "Command History - [" + std::to_string(settings_.MaxListSize) + " Items]");
+    view_.SetCaption(Label::CmdHistory,
+                     "Command History - [" + std::to_string(settings_.MaxListSize) + " Items]");
     ShowSerialCaption();
     ShowTcpPortCaption();
-    p_.view.ApplyZOrder(settings_.StayOnTopMode);
+    view_.ApplyZOrder(settings_.StayOnTopMode);
     if (settings_.TcpPort < kMinTcpPort || settings_.TcpPort > kMaxTcpPort)
         settings_.TcpPort = kDefaultTcpPort;
     p_.timers.Help.SetEnabled(false);
     p_.sockets.Listen(settings_.TcpPort);
     state_.Clients.Reset();
     state_.ConnectionCount = 0;
-    if (!p_.serial.PortOpen()) OpenSerialPort();
+    if (p_.serial.PortOpen()) return;
+    try {
+        OpenSerialPort();
+        SerialLinkOpened();
+    } catch (const ComponentError& e) {
+        // The switcher may be plugged in later: reported as ever, then tried again.
+        view_.Report("Server Error", ErrorText("Switcher Server Error", e));
+        SerialLinkDown();
+    }
 }
 
 void Server::Form_Unload() {
     CloseServer();
-    p_.view.CloseAllWindows();
+    view_.CloseAllWindows();
 }
 
 void Server::CloseServer() {
     // Each step acts only on what is open; a failing step does not keep the rest from running.
+    p_.timers.SerialRetry.SetEnabled(false);
+    state_.SerialLink = SerialLinkState::Closed;
     try {
         if (p_.serial.PortOpen()) p_.serial.SetPortOpen(false);
     } catch (const ComponentError&) {
@@ -119,7 +131,7 @@ void Server::WriteSettings() {
 // ---- lamps, captions and panels ----
 
 void Server::NetworkLampOn(bool newInterval) {
-    p_.view.SetLampColour(Lamp::Network, kColourGreen);
+    view_.SetLampColour(Lamp::Network, kColourGreen);
     if (newInterval) {
         p_.timers.Led.SetInterval(kLedIntervalMs);
         p_.timers.Led.SetEnabled(true);
@@ -131,41 +143,46 @@ void Server::NetworkLampOn(bool newInterval) {
 
 void Server::SerialLampOn() {
     p_.timers.Led2.SetEnabled(true);
-    p_.view.SetLampColour(Lamp::Serial, kColourGreen);
+    view_.SetLampColour(Lamp::Serial, kColourGreen);
 }
 
 void Server::ShowConnectionCount() {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%04d", static_cast<int>(state_.ConnectionCount));
-    p_.view.SetStatusPanel(1, std::string("Client Connections: ") + digits);
+    view_.SetStatusPanel(1, std::string("Client Connections: ") + digits);
+    StatusChanged();
+}
+
+void Server::StatusChanged() {
+    for (IServerWatch* w : watches_) w->StatusChanged();
 }
 
 void Server::ShowLogFilePanel() {
-    p_.view.SetStatusPanel(2, LogFilePanelText(settings_.LogFileOn));
+    view_.SetStatusPanel(2, LogFilePanelText(settings_.LogFileOn));
 }
 void Server::ShowPassThruPanel() {
-    p_.view.SetStatusPanel(3, PassThruPanelText(settings_.PassThruMode));
+    view_.SetStatusPanel(3, PassThruPanelText(settings_.PassThruMode));
 }
 
 void Server::ShowSerialCaption() {
-    p_.view.SetCaption(Label::SerialStatus, "Router Serial Activity [COM " +
-                                                std::to_string(settings_.SerialPort) + " - " +
-                                                settings_.BaudRate + " Baud]");
+    view_.SetCaption(Label::SerialStatus, "Router Serial Activity [COM " +
+                                              std::to_string(settings_.SerialPort) + " - " +
+                                              settings_.BaudRate + " Baud]");
 }
 
 void Server::ShowTcpPortCaption() {
     const std::string port = std::to_string(settings_.TcpPort);
-    p_.view.SetCaption(Label::RcvMsg, "Processing TCP/IP Message [Port " + port + "]");
-    p_.view.SetToolTip(Label::RcvMsg, "Listening for message on Port " + port);
+    view_.SetCaption(Label::RcvMsg, "Processing TCP/IP Message [Port " + port + "]");
+    view_.SetToolTip(Label::RcvMsg, "Listening for message on Port " + port);
 }
 
 void Server::tmrLed2_Timer() {
     p_.timers.Led2.SetEnabled(false);
-    p_.view.SetLampColour(Lamp::Serial, kColourRed);
+    view_.SetLampColour(Lamp::Serial, kColourRed);
 }
 
 void Server::tmrLed_Timer() {
-    p_.view.SetLampColour(Lamp::Network, kColourRed);
+    view_.SetLampColour(Lamp::Network, kColourRed);
     p_.timers.Led.SetEnabled(false);
 }
 

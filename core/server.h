@@ -7,8 +7,10 @@
 // setup.cpp (the setup dialog's changes and the password).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/ports.h"
 #include "core/client_table.h"
@@ -35,12 +37,18 @@ constexpr Integer kIdleFlushTicks = 200;
 
 constexpr Integer kMaxClientSlots = kIntegerMax;
 
+// Reopening a lost switcher link: the first try soon after the loss, then backing off,
+// doubling, to one try every kSerialRetryMaxMs.
+constexpr int kSerialRetryFirstMs = 400;
+constexpr int kSerialRetryMaxMs = 5000;
+
 struct Timers {
     ITimer& Led2;
     ITimer& Led;
     ITimer& Help;
     ITimer& DecodeTcp;
     ITimer& CmndChk;
+    ITimer& SerialRetry;  // tries to reopen a lost switcher link
 };
 
 struct Ports {
@@ -52,12 +60,73 @@ struct Ports {
     Timers timers;
 };
 
+// The switcher link: Closed before start-up and after shut-down, Open, or Down while the port
+// could not be opened (or was lost) and is being tried again.
+enum class SerialLinkState { Closed, Open, Down };
+
+// Counts since start-up, for those who watch the server.
+struct ServerCounters {
+    std::uint64_t Logins = 0;        // clients logged in (with or without a password)
+    std::uint64_t FailedLogins = 0;  // wrong passwords
+    std::uint64_t UnitsForwarded = 0;
+    std::uint64_t PiecesRelayed = 0;
+    std::uint64_t SlowClientsPutOff = 0;
+    std::uint64_t SerialLinkLosses = 0;
+};
+
 // The server's own run-time state.
 struct ServerState {
     std::string AppPath;  // the program's folder, ending in one path separator
     Integer ConnectionCount = 0;
     Integer IdleTicks = 0;  // polling ticks without traffic
     ClientTable Clients;
+    SerialLinkState SerialLink = SerialLinkState::Closed;
+    ServerCounters Counters;
+    // What the operator's window shows now: the two lamps and status-bar panels 1 to 3.
+    Long SerialLamp = kColourRed;
+    Long NetworkLamp = kColourRed;
+    std::string StatusPanel[4];
+    long long StartedAtMs = 0;  // on the monotonic clock
+};
+
+// The operator's view as the server drives it, remembering the lamps and panels it was given
+// so that others (a status page) can show them too.
+class ViewMirror final : public IView {
+  public:
+    ViewMirror(IView& view, ServerState& state) : view_(view), state_(state) {}
+    void Report(const std::string& title, const std::string& text) override {
+        view_.Report(title, text);
+    }
+    void HistoryRowAdded(const HistoryRow& row) override { view_.HistoryRowAdded(row); }
+    void HistoryFirstRowRemoved() override { view_.HistoryFirstRowRemoved(); }
+    void HistoryCleared() override { view_.HistoryCleared(); }
+    void SetLampColour(Lamp lamp, Long colour) override {
+        (lamp == Lamp::Serial ? state_.SerialLamp : state_.NetworkLamp) = colour;
+        view_.SetLampColour(lamp, colour);
+    }
+    void SetCaption(Label label, const std::string& text) override {
+        view_.SetCaption(label, text);
+    }
+    void SetToolTip(Label label, const std::string& text) override {
+        view_.SetToolTip(label, text);
+    }
+    void SetStatusPanel(int panel, const std::string& text) override {
+        if (panel >= 1 && panel <= 3) state_.StatusPanel[panel] = text;
+        view_.SetStatusPanel(panel, text);
+    }
+    void ApplyZOrder(Long insertAfter) override { view_.ApplyZOrder(insertAfter); }
+    void CloseAllWindows() override { view_.CloseAllWindows(); }
+
+  private:
+    IView& view_;
+    ServerState& state_;
+};
+
+// Told when the connection count or the switcher link's state changes.
+class IServerWatch {
+  public:
+    virtual ~IServerWatch() = default;
+    virtual void StatusChanged() = 0;
 };
 
 class Server final : public ISocketEvents,
@@ -79,6 +148,10 @@ class Server final : public ISocketEvents,
     Integer ClientSlotCount() const { return state_.Clients.ClientSlotCount(); }
     ClientSlot& slot(Integer index) { return state_.Clients[index]; }
     SwitcherLine& line() { return line_; }
+    const SwitcherLine& line() const { return line_; }
+    const ClientSession& session(Integer index) const { return state_.Clients[index]; }
+    IClock& clock() const { return p_.clock; }
+    void AddWatch(IServerWatch& watch) { watches_.push_back(&watch); }
     const CommandHistory& history() const { return history_; }
     ActivityRecorder& recorder() { return recorder_; }
 
@@ -98,6 +171,7 @@ class Server final : public ISocketEvents,
     void PortLost(const ComponentError& error) override;
 
     // Timer ticks.
+    void tmrSerialRetry_Timer();
     void tmrLed2_Timer();
     void tmrLed_Timer();
     void tmrHelp_Timer();
@@ -120,7 +194,7 @@ class Server final : public ISocketEvents,
     void ChangePassword(const std::string& password);
     std::string SerialSettingsText() const;  // as the serial control reads now
     // A report to the operator (non-blocking).
-    void Report(const std::string& title, const std::string& text) { p_.view.Report(title, text); }
+    void Report(const std::string& title, const std::string& text) { view_.Report(title, text); }
 
   private:
     friend class SetupChange;
@@ -141,6 +215,10 @@ class Server final : public ISocketEvents,
     void DrainClient(Integer index);
     void BumpIdleTicks();
     void OpenSerialPort();
+    void StatusChanged();
+    // The switcher link: open now, or down and tried again from now on.
+    void SerialLinkOpened();
+    void SerialLinkDown();
 
     // Setup services. ApplySerialSettings reopens the port with BaudRate and SerialPort; on
     // failure it reports, restores oldSerialPort and returns false.
@@ -153,16 +231,21 @@ class Server final : public ISocketEvents,
     Integer CurrentCommPort() override;
     void StartHelpTimer() override;
     void StopCmndChkTimer() override;
+    void PasswordChecked(Integer index, bool correct) override;
 
     Ports p_;
     Settings settings_;
     ServerState state_;
+    ViewMirror view_;
     SwitcherLine line_;
     ActivityRecorder recorder_;
     CommandHistory history_;
     EventLog eventLog_;
     std::string exeFolder_;
     char sep_;
+    std::vector<IServerWatch*> watches_;
+    int serialRetryMs_ = kSerialRetryFirstMs;
+    bool sendErrorReported_ = false;  // one "Serial Send Error" per outage
 };
 
 }  // namespace qv

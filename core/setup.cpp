@@ -75,10 +75,13 @@ bool Server::ApplySerialSettings(Integer oldSerialPort) {
         if (p_.serial.PortOpen()) p_.serial.SetPortOpen(false);
         if (!p_.serial.PortOpen()) OpenSerialPort();
         ShowSerialCaption();
+        SerialLinkOpened();
         return true;
     } catch (const ComponentError& e) {
-        p_.view.Report("Server Error", ErrorText("Switcher Server Error", e));
+        view_.Report("Server Error", ErrorText("Switcher Server Error", e));
         settings_.SerialPort = oldSerialPort;
+        // The tries go on with the port just chosen; the old one is given up.
+        SerialLinkDown();
         return false;
     }
 }
@@ -90,7 +93,7 @@ void Server::ApplyTcpPort() {
         state_.ConnectionCount = 0;
         ShowTcpPortCaption();
     } catch (const ComponentError& e) {
-        p_.view.Report("Server Error", ErrorText("IP Port Error", e));
+        view_.Report("Server Error", ErrorText("IP Port Error", e));
     }
 }
 

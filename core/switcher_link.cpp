@@ -1,4 +1,6 @@
 // The switcher link: units to the serial port, its output into the framing.
+#include <algorithm>
+
 #include "core/server.h"
 
 namespace qv {
@@ -10,12 +12,17 @@ void Server::OpenSerialPort() {
 }
 
 void Server::TcptoSerial(std::string_view text) {
+    ++state_.Counters.UnitsForwarded;
     try {
-        SerialLampOn();
+        // The lamp stays red while the link is down.
+        if (state_.SerialLink != SerialLinkState::Down) SerialLampOn();
         state_.IdleTicks = 0;
         for (char c : text) p_.serial.Output(c);
     } catch (const ComponentError& e) {
-        p_.view.Report("Serial Send Error", ErrorText("Error Sending Message to serial port", e));
+        // While the link is down one report says so; every unit would repeat it.
+        if (state_.SerialLink == SerialLinkState::Down && sendErrorReported_) return;
+        sendErrorReported_ = state_.SerialLink == SerialLinkState::Down;
+        view_.Report("Serial Send Error", ErrorText("Error Sending Message to serial port", e));
     }
 }
 
@@ -37,14 +44,57 @@ void Server::OnComm(Integer commEvent) {
 }
 
 void Server::PortLost(const ComponentError& error) {
-    p_.view.Report("Server Error", ErrorText("Switcher Server Error", error));
+    if (state_.SerialLink != SerialLinkState::Open) return;  // reported already
+    ++state_.Counters.SerialLinkLosses;
+    view_.Report("Server Error", ErrorText("Switcher Server Error", error));
+    SerialLinkDown();
+}
+
+void Server::SerialLinkOpened() {
+    p_.timers.SerialRetry.SetEnabled(false);
+    serialRetryMs_ = kSerialRetryFirstMs;
+    sendErrorReported_ = false;
+    if (state_.SerialLink == SerialLinkState::Open) return;
+    state_.SerialLink = SerialLinkState::Open;
+    StatusChanged();
+}
+
+void Server::SerialLinkDown() {
+    // Tries the port as the serial control holds it: the same port with the same settings.
+    serialRetryMs_ = kSerialRetryFirstMs;
+    p_.timers.SerialRetry.SetInterval(serialRetryMs_);
+    p_.timers.SerialRetry.SetEnabled(true);
+    view_.SetLampColour(Lamp::Serial, kColourRed);
+    if (state_.SerialLink == SerialLinkState::Down) return;
+    state_.SerialLink = SerialLinkState::Down;
+    StatusChanged();
+}
+
+void Server::tmrSerialRetry_Timer() {
+    if (state_.SerialLink != SerialLinkState::Down) {
+        p_.timers.SerialRetry.SetEnabled(false);
+        return;
+    }
+    try {
+        if (!p_.serial.PortOpen()) p_.serial.SetPortOpen(true);
+    } catch (const ComponentError&) {
+        // Still away: the loss was reported once; try again a little later.
+        if (serialRetryMs_ < kSerialRetryMaxMs) {
+            serialRetryMs_ = std::min(serialRetryMs_ * 2, kSerialRetryMaxMs);
+            p_.timers.SerialRetry.SetInterval(serialRetryMs_);
+        }
+        return;
+    }
+    SerialLinkOpened();
+    view_.Report("Switcher Link", "The switcher link on COM " +
+                                      std::to_string(p_.serial.CommPort()) + " is open again");
 }
 
 void Server::tmrCmndChk_Timer() {
     BumpIdleTicks();
     if (line_.SerialBuffer.empty()) {
         p_.timers.CmndChk.SetEnabled(false);
-        p_.view.SetLampColour(Lamp::Serial, kColourRed);
+        view_.SetLampColour(Lamp::Serial, kColourRed);
     } else {
         DrainSerial(line_, settings_.PassThruMode, state_.IdleTicks, true, *this);
     }

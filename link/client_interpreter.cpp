@@ -15,9 +15,11 @@ bool CheckPassword(ClientSlot& slot, Integer index, const ClientRules& rules, Cl
     if (b.view().substr(0, n) == rules.Password) {
         slot.LoggedIn = true;
         b.consume(n);
+        link.PasswordChecked(index, true);
         link.SendtoSingleIP(kLoginOk, index);
     } else {
         b.clear();
+        link.PasswordChecked(index, false);
         link.SendtoSingleIP(kLoginInvalid, index);
     }
     return true;

@@ -50,6 +50,8 @@ class ClientLink {
     virtual void SendtoSingleIP(std::string_view text, Integer index) = 0;
     virtual void LogIPActivity(std::string_view text, std::string_view address) = 0;
     virtual std::string PeerAddress(Integer index) = 0;
+    // A password was checked, and was right or wrong.
+    virtual void PasswordChecked(Integer index, bool correct) = 0;
 };
 
 // One step for client slot index (its buffer is not empty). Returns true when the step

@@ -259,13 +259,17 @@ class FakeClock final : public IClock {
     DateTimePatterns patterns;
     LocalDateTime Now() const override { return now; }
     DateTimePatterns Patterns() const override { return patterns; }
+    // Follows the scheduler's fake time when one is attached.
+    long long MonotonicMs() const override { return sched ? sched->now : monotonic; }
+    const FakeScheduler* sched = nullptr;
+    long long monotonic = 0;
 };
 
 // Everything a server needs, faked. The program's folder is "/app/".
 struct FakePlatform {
     FakeScheduler sched;
     FakeTimer led2{sched, "led2"}, led{sched, "led"}, help{sched, "help"},
-        decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"};
+        decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"}, serialRetry{sched, "serialRetry"};
     FakeSockets sockets;
     FakeSerial serial;
     MemFileSystem files;
@@ -277,9 +281,11 @@ struct FakePlatform {
 
     // Builds the server with view as its window; it wires the timers to its handlers.
     void MakeServer(IView& view) {
-        sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk};
+        sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk, &serialRetry};
+        clock.sched = &sched;
         server = std::make_unique<Server>(
-            Ports{sockets, serial, files, clock, view, Timers{led2, led, help, decodeTcp, cmndChk}},
+            Ports{sockets, serial, files, clock, view,
+                  Timers{led2, led, help, decodeTcp, cmndChk, serialRetry}},
             "/app", '/');
     }
     Settings& settings() { return server->settings(); }

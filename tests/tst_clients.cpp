@@ -330,7 +330,7 @@ void TestClients::serialSendErrorStillRecordsAndRemoves() {
                    "ABCDEF"
                    "\x13"
                    "1234");
-    QCOMPARE(f.view.reports.size(), size_t(2));  // one per unit
+    QCOMPARE(f.view.reports.size(), size_t(1));  // one per outage, not one per unit
     QCOMPARE(f.view.reports[0].first, std::string("Serial Send Error"));
     QCOMPARE(f.view.reports[0].second,
              std::string(

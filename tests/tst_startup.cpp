@@ -110,13 +110,14 @@ void TestStartup::appPathEndsInOneSeparator_data() {
 void TestStartup::appPathEndsInOneSeparator() {
     QFETCH(QString, folder);
     FakeScheduler sched;
-    FakeTimer a{sched, "a"}, b{sched, "b"}, c{sched, "c"}, d{sched, "d"}, e{sched, "e"};
+    FakeTimer a{sched, "a"}, b{sched, "b"}, c{sched, "c"}, d{sched, "d"}, e{sched, "e"},
+        r{sched, "r"};
     FakeSockets sockets;
     FakeSerial serial;
     FakeView view;
     MemFileSystem files;
     FakeClock clock;
-    Server s(Ports{sockets, serial, files, clock, view, Timers{a, b, c, d, e}},
+    Server s(Ports{sockets, serial, files, clock, view, Timers{a, b, c, d, e, r}},
              folder.toStdString(), '/');
     s.Form_Load();
     QTEST(QString::fromStdString(s.state().AppPath), "appPath");
