@@ -128,6 +128,8 @@ class ISocketArray {
     virtual std::string ReadAll(Integer index) = 0;
     // Overflow: the client's pending output passed the cap.
     virtual WriteResult Write(Integer index, std::string_view text) = 0;
+    // Output written to element i and not yet taken by the network.
+    virtual std::size_t QueuedOutput(Integer index) const = 0;
     // Action 7; raises no disconnect event.
     virtual void Close(Integer index) = 0;
 };

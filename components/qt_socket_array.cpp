@@ -154,6 +154,12 @@ ISocketArray::WriteResult QtSocketArray::Write(Integer index, std::string_view t
     return WriteResult::Ok;
 }
 
+std::size_t QtSocketArray::QueuedOutput(Integer index) const {
+    auto it = elements_.find(index);
+    if (it == elements_.end() || !it->second.socket) return 0;
+    return static_cast<std::size_t>(it->second.socket->bytesToWrite());
+}
+
 void QtSocketArray::Close(Integer index) {
     auto it = elements_.find(index);
     if (it == elements_.end()) return;

@@ -37,6 +37,7 @@ class QtSocketArray final : public QObject, public ISocketArray {
     std::string PeerAddress(Integer index) const override;
     std::string ReadAll(Integer index) override;
     WriteResult Write(Integer index, std::string_view text) override;
+    std::size_t QueuedOutput(Integer index) const override;
     void Close(Integer index) override;
 
     quint16 ListeningPort() const { return server_.serverPort(); }

@@ -77,6 +77,7 @@ class FakeSockets final : public ISocketArray {
         std::string out;                  // written to the client
         std::vector<std::string> writes;  // one entry per write
         bool overflow = false;
+        std::size_t queued = 0;  // what QueuedOutput says
     };
     ISocketEvents* events = nullptr;
     bool listening = false;
@@ -135,6 +136,10 @@ class FakeSockets final : public ISocketArray {
         e.out.append(text);
         e.writes.emplace_back(text);
         return WriteResult::Ok;
+    }
+    std::size_t QueuedOutput(Integer i) const override {
+        auto it = elements.find(i);
+        return it == elements.end() ? 0 : it->second.queued;
     }
     void Close(Integer i) override {
         auto it = elements.find(i);
