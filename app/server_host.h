@@ -32,7 +32,7 @@ class ServerHost {
     QtSerialPort serial_;
     StdFileSystem files_;
     QtClock clock_;
-    QtTimer led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_;
+    QtTimer led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_, loginWait_;
     std::unique_ptr<Server> server_;
 };
 

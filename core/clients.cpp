@@ -41,6 +41,10 @@ void Server::ConnectionRequest(Long requestId) {
     LogIPActivity("Client Connection Request", p_.sockets.PeerAddress(slot));
     if (!settings_.Password.empty()) {
         s.LoggedIn = false;
+        if (loginTimeoutMs_ > 0 && !p_.timers.LoginWait.Enabled()) {
+            p_.timers.LoginWait.SetInterval(kLoginWaitCheckMs);
+            p_.timers.LoginWait.SetEnabled(true);
+        }
         SendtoSingleIP(kPasswordPrompt, slot);
     } else {
         s.LoggedIn = true;
@@ -86,8 +90,30 @@ void Server::mnuDisconnectAllClients_Click() {
     ShowConnectionCount();
 }
 
-void Server::PasswordChecked(Integer, bool correct) {
-    ++(correct ? state_.Counters.Logins : state_.Counters.FailedLogins);
+void Server::PasswordChecked(Integer index, bool correct) {
+    const std::string& address = state_.Clients[index].Address;
+    if (correct) {
+        ++state_.Counters.Logins;
+        throttle_.Succeeded(address);
+        return;
+    }
+    ++state_.Counters.FailedLogins;
+    if (throttle_.Failed(address, p_.clock.MonotonicMs()))
+        for (IServerWatch* w : watches_) w->AddressSlowed(address);
+}
+
+void Server::tmrLoginWait_Timer() {
+    const long long now = p_.clock.MonotonicMs();
+    bool waiting = false;
+    for (int i = 1; i <= ClientSlotCount(); ++i) {
+        const ClientSession& s = state_.Clients[i];
+        if (s.LoggedIn || !p_.sockets.Connected(i)) continue;
+        if (loginTimeoutMs_ > 0 && now - s.TakenAtMs >= loginTimeoutMs_)
+            DropClient(static_cast<Integer>(i));
+        else
+            waiting = true;
+    }
+    if (!waiting) p_.timers.LoginWait.SetEnabled(false);
 }
 
 std::string Server::PeerAddress(Integer index) {
@@ -145,8 +171,17 @@ void Server::DataArrival(Integer index) {
     DrainClient(index);
 }
 
+bool Server::LoginHeld(Integer index) {
+    const ClientSession& s = state_.Clients[index];
+    if (s.LoggedIn) return false;
+    const long long now = p_.clock.MonotonicMs();
+    return throttle_.CheckAllowedAt(s.Address, now) > now;
+}
+
 void Server::DrainClient(Integer index) {
-    // Every complete unit is worked off at once, in order; an incomplete one waits.
+    // Every complete unit is worked off at once, in order; an incomplete one waits. A password
+    // from an address being slowed waits in the buffer too, until the tick that may check it.
+    if (LoginHeld(index)) return;
     const ClientRules rules{settings_.Password, settings_.PassThruMode};
     try {
         while (!state_.Clients[index].ClientBuffer.empty() &&
@@ -171,6 +206,7 @@ void Server::tmrDecodeTcp_Timer() {
     if (state_.IdleTicks > kIdleFlushTicks) {
         state_.IdleTicks = 0;
         for (int i = 1; i <= ClientSlotCount(); ++i) {
+            if (LoginHeld(i)) continue;  // held text is an attempt still to be checked
             state_.Clients[i].ClientBuffer.clear();
             if (!state_.Clients[i].LoggedIn) SendtoSingleIP(kLoginInvalid, i);
         }

@@ -24,7 +24,7 @@ Server::~Server() {
     p_.sockets.SetEvents(nullptr);
     p_.serial.SetEvents(nullptr);
     for (ITimer* t : {&p_.timers.Led2, &p_.timers.Led, &p_.timers.Help, &p_.timers.DecodeTcp,
-                      &p_.timers.CmndChk, &p_.timers.SerialRetry})
+                      &p_.timers.CmndChk, &p_.timers.SerialRetry, &p_.timers.LoginWait})
         t->SetTick(nullptr);
 }
 
@@ -35,6 +35,7 @@ void Server::WireTimers() {
     p_.timers.DecodeTcp.SetTick([this] { tmrDecodeTcp_Timer(); });
     p_.timers.CmndChk.SetTick([this] { tmrCmndChk_Timer(); });
     p_.timers.SerialRetry.SetTick([this] { tmrSerialRetry_Timer(); });
+    p_.timers.LoginWait.SetTick([this] { tmrLoginWait_Timer(); });
 }
 
 // ---- start-up and shut-down ----
@@ -110,6 +111,7 @@ void Server::Form_Unload() {
 void Server::CloseServer() {
     // Each step acts only on what is open; a failing step does not keep the rest from running.
     p_.timers.SerialRetry.SetEnabled(false);
+    p_.timers.LoginWait.SetEnabled(false);
     state_.SerialLink = SerialLinkState::Closed;
     try {
         if (p_.serial.PortOpen()) p_.serial.SetPortOpen(false);

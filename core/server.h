@@ -14,6 +14,7 @@
 
 #include "base/ports.h"
 #include "core/client_table.h"
+#include "core/login_throttle.h"
 #include "core/setup.h"
 #include "link/client_interpreter.h"
 #include "link/switcher_framing.h"
@@ -41,6 +42,8 @@ constexpr Integer kMaxClientSlots = kIntegerMax;
 // doubling, to one try every kSerialRetryMaxMs.
 constexpr int kSerialRetryFirstMs = 400;
 constexpr int kSerialRetryMaxMs = 5000;
+// How often clients awaiting their password are checked against the login timeout.
+constexpr int kLoginWaitCheckMs = 250;
 
 struct Timers {
     ITimer& Led2;
@@ -49,6 +52,7 @@ struct Timers {
     ITimer& DecodeTcp;
     ITimer& CmndChk;
     ITimer& SerialRetry;  // tries to reopen a lost switcher link
+    ITimer& LoginWait;    // puts off clients that never log in (when asked to)
 };
 
 struct Ports {
@@ -122,11 +126,14 @@ class ViewMirror final : public IView {
     ServerState& state_;
 };
 
-// Told when the connection count or the switcher link's state changes.
+// Told of changes that those who watch the server care for.
 class IServerWatch {
   public:
     virtual ~IServerWatch() = default;
-    virtual void StatusChanged() = 0;
+    // The connection count or the switcher link's state changed.
+    virtual void StatusChanged() {}
+    // Wrong passwords from this address are now being slowed.
+    virtual void AddressSlowed(const std::string& /*address*/) {}
 };
 
 class Server final : public ISocketEvents,
@@ -152,6 +159,10 @@ class Server final : public ISocketEvents,
     const ClientSession& session(Integer index) const { return state_.Clients[index]; }
     IClock& clock() const { return p_.clock; }
     void AddWatch(IServerWatch& watch) { watches_.push_back(&watch); }
+    // A client still awaiting its password this long after it was taken is put off; 0: never.
+    void SetLoginTimeout(long long ms) { loginTimeoutMs_ = ms; }
+    const LoginThrottle& throttle() const { return throttle_; }
+    std::size_t SlowedAddressCount() const { return throttle_.SlowedCount(p_.clock.MonotonicMs()); }
     const CommandHistory& history() const { return history_; }
     ActivityRecorder& recorder() { return recorder_; }
 
@@ -172,6 +183,7 @@ class Server final : public ISocketEvents,
 
     // Timer ticks.
     void tmrSerialRetry_Timer();
+    void tmrLoginWait_Timer();
     void tmrLed2_Timer();
     void tmrLed_Timer();
     void tmrHelp_Timer();
@@ -213,6 +225,8 @@ class Server final : public ISocketEvents,
     void CloseClient(Integer index);  // the server ends a connected client's connection
     void WriteTo(Integer index, std::string_view text);
     void DrainClient(Integer index);
+    // The client's password attempt waits: its address is being slowed.
+    bool LoginHeld(Integer index);
     void BumpIdleTicks();
     void OpenSerialPort();
     void StatusChanged();
@@ -246,6 +260,8 @@ class Server final : public ISocketEvents,
     std::vector<IServerWatch*> watches_;
     int serialRetryMs_ = kSerialRetryFirstMs;
     bool sendErrorReported_ = false;  // one "Serial Send Error" per outage
+    LoginThrottle throttle_;
+    long long loginTimeoutMs_ = 0;
 };
 
 }  // namespace qv

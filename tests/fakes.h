@@ -274,7 +274,7 @@ class FakeClock final : public IClock {
 struct FakePlatform {
     FakeScheduler sched;
     FakeTimer led2{sched, "led2"}, led{sched, "led"}, help{sched, "help"},
-        decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"}, serialRetry{sched, "serialRetry"};
+        decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"}, serialRetry{sched, "serialRetry"}, loginWait{sched, "loginWait"};
     FakeSockets sockets;
     FakeSerial serial;
     MemFileSystem files;
@@ -286,11 +286,11 @@ struct FakePlatform {
 
     // Builds the server with view as its window; it wires the timers to its handlers.
     void MakeServer(IView& view) {
-        sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk, &serialRetry};
+        sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk, &serialRetry, &loginWait};
         clock.sched = &sched;
         server = std::make_unique<Server>(
             Ports{sockets, serial, files, clock, view,
-                  Timers{led2, led, help, decodeTcp, cmndChk, serialRetry}},
+                  Timers{led2, led, help, decodeTcp, cmndChk, serialRetry, loginWait}},
             "/app", '/');
     }
     Settings& settings() { return server->settings(); }

@@ -111,13 +111,13 @@ void TestStartup::appPathEndsInOneSeparator() {
     QFETCH(QString, folder);
     FakeScheduler sched;
     FakeTimer a{sched, "a"}, b{sched, "b"}, c{sched, "c"}, d{sched, "d"}, e{sched, "e"},
-        r{sched, "r"};
+        r{sched, "r"}, w{sched, "w"};
     FakeSockets sockets;
     FakeSerial serial;
     FakeView view;
     MemFileSystem files;
     FakeClock clock;
-    Server s(Ports{sockets, serial, files, clock, view, Timers{a, b, c, d, e, r}},
+    Server s(Ports{sockets, serial, files, clock, view, Timers{a, b, c, d, e, r, w}},
              folder.toStdString(), '/');
     s.Form_Load();
     QTEST(QString::fromStdString(s.state().AppPath), "appPath");
