@@ -25,6 +25,12 @@ void HistoryPrinter::Recorded(const ActivityRecord& row) {
     std::fflush(out_);
 }
 
+void SlowedAddressPrinter::AddressSlowed(const std::string& address) {
+    std::fprintf(err_, "quorvex: wrong passwords from %s: its logins are being slowed\n",
+                 address.c_str());
+    std::fflush(err_);
+}
+
 void HeadlessView::CloseAllWindows() {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);

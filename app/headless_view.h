@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/ports.h"
+#include "core/server.h"
 #include "records/recorder.h"
 
 namespace qv {
@@ -35,6 +36,16 @@ class HistoryPrinter final : public IRecordSink {
 
   private:
     std::FILE* out_;
+};
+
+// Says on stderr when wrong passwords from an address start being slowed.
+class SlowedAddressPrinter final : public IServerWatch {
+  public:
+    explicit SlowedAddressPrinter(std::FILE* err = stderr) : err_(err) {}
+    void AddressSlowed(const std::string& address) override;
+
+  private:
+    std::FILE* err_;
 };
 
 // A report as one line: "title: text", line breaks shown as spaces.

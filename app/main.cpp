@@ -55,6 +55,15 @@ bool StartDemo(Parsed& p, std::unique_ptr<qv::DemoSwitcher>& demo) {
     return true;
 }
 
+// The longest login timeout taken (a day).
+constexpr int kMaxLoginTimeoutS = 86'400;
+
+[[noreturn]] void BadOption(const char* option, const QString& value, const std::string& wants) {
+    std::fprintf(stderr, "quorvex: %s wants %s, got '%s'\n", option, wants.c_str(),
+                 qPrintable(value));
+    std::exit(2);
+}
+
 // Exits the process for --help, --version and bad options.
 Parsed ParseCommandLine(const QCoreApplication& app) {
     QCommandLineParser parser;
@@ -82,6 +91,24 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
         QStringLiteral("demo"),
         QStringLiteral("Run with a simulated switcher on a pseudo-terminal."));
     parser.addOption(demo);
+    const QCommandLineOption bind(
+        QStringLiteral("bind"),
+        QStringLiteral("Take connections on ADDRESS only (IPv4 or IPv6; :: for every address of "
+                       "both families). Default: every IPv4 address."),
+        QStringLiteral("ADDRESS"));
+    parser.addOption(bind);
+    const QCommandLineOption allow(
+        QStringLiteral("allow"),
+        QStringLiteral("Take clients from this address or range only (repeatable). Default: "
+                       "every address."),
+        QStringLiteral("ADDRESS[/PREFIX]"));
+    parser.addOption(allow);
+    const QCommandLineOption loginTimeout(
+        QStringLiteral("login-timeout"),
+        QStringLiteral("Put off a client still awaiting its password SECONDS after it connected "
+                       "(0: never, the default)."),
+        QStringLiteral("SECONDS"));
+    parser.addOption(loginTimeout);
     parser.process(app);
 
     Parsed p;
@@ -100,6 +127,19 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
         }
         p.host.comDevices.insert(n, m.mid(eq + 1));
     }
+    if (parser.isSet(bind) && !qv::ParseListenAddress(parser.value(bind), &p.host.listenAddress))
+        BadOption("--bind", parser.value(bind), "an IPv4 or IPv6 address, or ::");
+    for (const QString& range : parser.values(allow))
+        if (!p.host.allow.Add(range))
+            BadOption("--allow", range, "an address or ADDRESS/PREFIX, IPv4 or IPv6");
+    if (parser.isSet(loginTimeout)) {
+        bool ok = false;
+        const int seconds = parser.value(loginTimeout).toInt(&ok);
+        if (!ok || seconds < 0 || seconds > kMaxLoginTimeoutS)
+            BadOption("--login-timeout", parser.value(loginTimeout),
+                      "whole seconds from 0 to " + std::to_string(kMaxLoginTimeoutS));
+        p.host.loginTimeoutMs = seconds * 1000LL;
+    }
     return p;
 }
 
@@ -109,6 +149,8 @@ int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
     qv::Server& server = host.server();
     qv::HistoryPrinter printer;
     server.recorder().AddSink(printer);
+    qv::SlowedAddressPrinter slowed;
+    server.AddWatch(slowed);
     qv::OnStopSignal(&app, [&server] { server.Form_Unload(); });
     server.Form_Load();
     return app.exec();

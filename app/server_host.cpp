@@ -13,6 +13,9 @@ ServerHost::ServerHost(const HostOptions& options, IView& view)
         Ports{sockets_, serial_, files_, clock_, view,
               Timers{led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_, loginWait_}},
         folder.toStdString(), QDir::separator().toLatin1());
+    server_->SetLoginTimeout(options.loginTimeoutMs);
+    sockets_.SetListenAddress(options.listenAddress);
+    sockets_.SetAddressFilter(options.allow);
 }
 
 }  // namespace qv

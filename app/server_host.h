@@ -6,6 +6,7 @@
 #include <QString>
 #include <memory>
 
+#include "components/address_filter.h"
 #include "components/file_system.h"
 #include "components/qt_clock.h"
 #include "components/qt_serial_port.h"
@@ -18,6 +19,9 @@ namespace qv {
 struct HostOptions {
     QString folder;                 // stands for the program's folder
     QMap<int, QString> comDevices;  // COM n -> device path
+    QHostAddress listenAddress{QHostAddress::AnyIPv4};
+    AddressFilter allow;           // empty: every address
+    long long loginTimeoutMs = 0;  // 0: never
 };
 
 class ServerHost {

@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QTimer>
+#include <cstdio>
 
 #include "records/settings.h"
 
@@ -46,7 +47,7 @@ QtSocketArray::~QtSocketArray() {
 void QtSocketArray::Listen(Long port) {
     if (port < 0 || port > kMaxTcpPort)
         throw ComponentError(kErrInvalidValue, "Invalid property value");
-    if (!server_.listen(QHostAddress::AnyIPv4, static_cast<quint16>(port)))
+    if (!server_.listen(listenAddress_, static_cast<quint16>(port)))
         throw SocketError(server_.serverError(), server_.errorString());
 }
 
@@ -77,6 +78,14 @@ void QtSocketArray::OnNewConnection() {
     while (server_.hasPendingConnections()) {
         QTcpSocket* s = server_.nextPendingConnection();
         if (!s) break;
+        if (!filter_.Empty() && !filter_.Allows(s->peerAddress())) {
+            if (!clock_.isValid()) clock_.start();
+            if (filter_.ShouldSay(s->peerAddress(), clock_.elapsed()))
+                std::fprintf(stderr, "quorvex: refused a connection from %s (not in --allow)\n",
+                             qPrintable(Unmapped(s->peerAddress()).toString()));
+            Release(s, true);
+            continue;
+        }
         nextRequestId_ = nextRequestId_ == kIntegerMax ? 1 : nextRequestId_ + 1;
         const Long id = nextRequestId_;
         pending_.insert(id, s);

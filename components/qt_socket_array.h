@@ -2,6 +2,7 @@
 // 1.. carry one client each. Events are raised from the event loop, never from inside a call.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -10,6 +11,7 @@
 #include <map>
 
 #include "base/ports.h"
+#include "components/address_filter.h"
 
 namespace qv {
 
@@ -41,6 +43,10 @@ class QtSocketArray final : public QObject, public ISocketArray {
     void Close(Integer index) override;
 
     quint16 ListeningPort() const { return server_.serverPort(); }
+    // Where the listener takes connections (every IPv4 address unless set).
+    void SetListenAddress(const QHostAddress& address) { listenAddress_ = address; }
+    // Connections from outside these ranges are closed at once, unseen by the server.
+    void SetAddressFilter(const AddressFilter& filter) { filter_ = filter; }
 
   private:
     struct Element {
@@ -56,6 +62,9 @@ class QtSocketArray final : public QObject, public ISocketArray {
     std::map<Integer, Element> elements_;
     QHash<Long, QTcpSocket*> pending_;
     Long nextRequestId_ = 0;
+    QHostAddress listenAddress_{QHostAddress::AnyIPv4};
+    AddressFilter filter_;
+    QElapsedTimer clock_;
 };
 
 }  // namespace qv

@@ -1,0 +1,162 @@
+// The door, through the real executable on loopback: the listen address, the allow-list,
+// password guessing slowed, and bad option values.
+#include <QProcess>
+#include <csignal>
+
+#include "live.h"
+
+using namespace qv::test;
+
+namespace {
+
+// The program on a pty and a free port, with a password ("abc", stored scrambled as "bdf").
+struct Door {
+    QTemporaryDir dir;
+    Pty pty;
+    QProcess proc;
+    quint16 port = FreePort();
+
+    explicit Door(const QStringList& extra) {
+        QFile ini(dir.filePath("quorvex.ini"));
+        if (!ini.open(QIODevice::WriteOnly)) qFatal("cannot write the settings file");
+        ini.write("[CONFIGURATION]\r\nTCP/IP Port=" + QByteArray::number(port) +
+                  "\r\nPassword=bdf\r\n");
+        ini.close();
+        proc.start(
+            QStringLiteral(QUORVEX_BIN),
+            QStringList{"--headless", "--dir", dir.path(), "--com", "1=" + pty.path()} << extra);
+    }
+    ~Door() { Stop(); }
+    // SIGTERM, and the wait for the end. A finished process has no id: kill(0) would signal
+    // our own process group.
+    void Stop() {
+        const qint64 pid = proc.processId();
+        if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
+        proc.waitForFinished(5000);
+    }
+    // A client from source address from; empty when no connection could be made.
+    std::unique_ptr<QTcpSocket> Client(const char* to = "127.0.0.1", const char* from = nullptr) {
+        for (int i = 0; i < 100; ++i) {
+            auto c = std::make_unique<QTcpSocket>();
+            if (from) c->bind(QHostAddress(QString::fromLatin1(from)));
+            c->connectToHost(QHostAddress(QString::fromLatin1(to)), port);
+            if (c->waitForConnected(1000)) return c;
+            QTest::qWait(50);
+        }
+        return {};
+    }
+};
+
+QByteArray ReadFor(QTcpSocket& c, int ms) {
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (c.bytesAvailable() || c.waitForReadyRead(50)) got += c.readAll();
+        if (c.state() != QAbstractSocket::ConnectedState) break;
+    }
+    return got + c.readAll();
+}
+
+}  // namespace
+
+class TestDoor : public QObject {
+    Q_OBJECT
+  private slots:
+    void badOptionValues_data();
+    void badOptionValues();
+    void bindTakesOneAddressOnly();
+    void allowListRefusesOthersUnseen();
+    void guessingIsSlowedOnTheRealPath();
+};
+
+void TestDoor::badOptionValues_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("bind not an address") << QStringList{"--bind", "10.1.2"} << "--bind";
+    QTest::newRow("bind with a prefix") << QStringList{"--bind", "10.1.2.3/24"} << "--bind";
+    QTest::newRow("allow prefix too long") << QStringList{"--allow", "10.1.2.0/33"} << "--allow";
+    QTest::newRow("allow a name") << QStringList{"--allow", "panel.local"} << "--allow";
+    QTest::newRow("login timeout negative")
+        << QStringList{"--login-timeout", "-1"} << "--login-timeout";
+    QTest::newRow("login timeout words")
+        << QStringList{"--login-timeout", "soon"} << "--login-timeout";
+}
+
+void TestDoor::badOptionValues() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, said);
+    QProcess p;
+    p.start(QStringLiteral(QUORVEX_BIN), QStringList{"--headless"} << args);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 2);
+    const QByteArray err = p.readAllStandardError().trimmed();
+    QVERIFY2(!err.contains('\n'), err.constData());
+    QVERIFY2(err.contains(said.toLatin1()) && err.contains(args.last().toLatin1()),
+             err.constData());
+}
+
+void TestDoor::bindTakesOneAddressOnly() {
+    Door d({"--bind", "127.0.0.2"});
+    auto c = d.Client("127.0.0.2");
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 15), QByteArray("Enter Password>"));
+    QTcpSocket other;
+    other.connectToHost(QHostAddress::LocalHost, d.port);
+    QVERIFY(!other.waitForConnected(1000));
+}
+
+void TestDoor::allowListRefusesOthersUnseen() {
+    Door d({"--allow", "127.0.0.2/32", "--allow", "::1"});
+    auto ok = d.Client("127.0.0.1", "127.0.0.2");
+    QVERIFY(ok);
+    QCOMPARE(LiveServer::Receive(*ok, 15), QByteArray("Enter Password>"));
+    for (int i = 0; i < 3; ++i) {  // refused at once, no greeting
+        auto refused = d.Client("127.0.0.1", "127.0.0.3");
+        QVERIFY(refused);
+        QCOMPARE(ReadFor(*refused, 2000), QByteArray());
+        QCOMPARE(refused->state(), QAbstractSocket::UnconnectedState);
+    }
+    // The slot is not taken (the next allowed client gets slot 2), the history holds only the
+    // allowed connections, and the refusal is said once for the address.
+    auto ok2 = d.Client("127.0.0.1", "127.0.0.2");
+    QVERIFY(ok2);
+    QCOMPARE(LiveServer::Receive(*ok2, 15), QByteArray("Enter Password>"));
+    d.Stop();
+    QCOMPARE(d.proc.state(), QProcess::NotRunning);
+    const QByteArray out = d.proc.readAllStandardOutput();
+    QVERIFY2(!out.contains("127.0.0.3"), out.constData());
+    QCOMPARE(out.count("Client Connection Request"), 2);
+    const QByteArray err = d.proc.readAllStandardError();
+    QCOMPARE(err.count("127.0.0.3"), 1);
+}
+
+void TestDoor::guessingIsSlowedOnTheRealPath() {
+    Door d({});
+    auto c = d.Client();
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 15), QByteArray("Enter Password>"));
+    const QByteArray invalid = "Invalid password, Please try again>";
+    QElapsedTimer t;
+    for (int i = 0; i < 3; ++i) {
+        c->write("xyz");
+        QCOMPARE(LiveServer::Receive(*c, invalid.size()), invalid);
+    }
+    // The fourth is held for a second after the third.
+    t.start();
+    c->write("xyz");
+    QCOMPARE(LiveServer::Receive(*c, invalid.size(), 5000), invalid);
+    QVERIFY2(t.elapsed() >= 900, qPrintable(QString::number(t.elapsed())));
+    // The right password on another connection waits its turn (2 s), then logs in.
+    auto right = d.Client();
+    QVERIFY(right);
+    QCOMPARE(LiveServer::Receive(*right, 15), QByteArray("Enter Password>"));
+    right->write("abc");
+    QCOMPARE(LiveServer::Receive(*right, 17, 5000), QByteArray("Login Sucessful\r\n"));
+    d.Stop();
+    QCOMPARE(d.proc.state(), QProcess::NotRunning);
+    QCOMPARE(d.proc.readAllStandardError().count("127.0.0.1: its logins are being slowed"), 1);
+}
+
+QTEST_GUILESS_MAIN(TestDoor)
+#include "tst_door.moc"
