@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "fakes.h"
+#include "ini_text.h"
 
 using namespace qv;
 using namespace qv::test;
@@ -84,8 +85,7 @@ void TestStartup::tcpPortOutOfRange_data() {
 void TestStartup::tcpPortOutOfRange() {
     QFETCH(QString, stored);
     CoreFixture f;
-    f.files.files[CoreFixture::kIni] =
-        "[CONFIGURATION]\r\nTCP/IP Port=" + stored.toStdString() + "\r\n";
+    f.files.files[CoreFixture::kIni] = IniText({{"TCP/IP Port", stored.toStdString()}});
     f.Start();
     QCOMPARE(QString::fromStdString(f.view.captions[Label::RcvMsg]),
              "Processing TCP/IP Message [Port " + stored + "]");
