@@ -33,7 +33,6 @@ void TestStartup::defaultsWithoutFile() {
     QVERIFY(!f.settings().PassThruMode);
     QVERIFY(f.settings().Password.empty());
     QCOMPARE(f.line().ReadyPrompt, std::string("\x1b[2J\x1b[HQMT READY>"));
-    QCOMPARE(f.line().ReadyPrompt.size(), size_t(17));
     QCOMPARE(f.view.captions[Label::CmdHistory], std::string("Command History - [25 Items]"));
     QCOMPARE(f.view.captions[Label::SerialStatus],
              std::string("Router Serial Activity [COM 1 - 9600 Baud]"));
