@@ -34,8 +34,9 @@ class TestRelay : public QObject {
 
 void TestRelay::startsOnRealAdapters() {
     LiveServer s;
-    for (const auto& r : s.view.reports) qWarning("%s: %s", r.first.c_str(), r.second.c_str());
-    QVERIFY(s.view.reports.empty());
+    std::string reports;
+    for (const auto& r : s.view.reports) reports += r.first + ": " + r.second + "\n";
+    QVERIFY2(s.view.reports.empty(), reports.c_str());
     QVERIFY(s.host->sockets().Listening());
     QCOMPARE(s.host->sockets().ListeningPort(), s.port);
     QVERIFY(s.host->serial().PortOpen());
