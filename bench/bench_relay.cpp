@@ -31,7 +31,7 @@ double SalvoMs(LiveServer& s, QTcpSocket& c, int frames) {
         salvo += QByteArray("\x18") + char(i % 16 + 1) + QByteArray::number(10000000 + i).right(8);
     QElapsedTimer t;
     t.start();
-    s.pty.Write(salvo);
+    if (!s.pty.Write(salvo)) std::fprintf(stderr, "the switcher line stayed full\n");
     QByteArray got;
     WaitUntil(&c, &QTcpSocket::readyRead, [&] {
         got += c.readAll();
@@ -69,7 +69,10 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     LiveServer s(IniKeys{{"Max List Size", "25"}});
     auto c = s.Connect();
-    LiveServer::Receive(*c, 17);
+    if (!c || LiveServer::Receive(*c, 17) != "Login Sucessful\r\n") {
+        std::fprintf(stderr, "no client login on the relay\n");
+        return 1;
+    }
     for (int frames : {200, 2000}) {
         double best = 1e9, sum = 0;
         for (int r = 0; r < rounds; ++r) {

@@ -1,61 +1,37 @@
 // The real executable, headless: start-up, reports, history rows, SIGTERM and the settings
 // file it leaves behind.
-#include <QProcess>
-#include <csignal>
-
 #include "live.h"
 
 using namespace qv::test;
 
 namespace {
 
-const QByteArray kDefaults =
-    "[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\nStay On Top=Yes\r\n"
-    "Max List Size=25\r\nMaintain Log File=No\r\nPass Thru=No\r\nPassword=\r\n";
+const QByteArray kLoggedIn = "Login Sucessful\r\n";
+// What the program writes when it read no settings file.
+const QByteArray kDefaults = QByteArray::fromStdString(IniText());
 
-struct Run {
-    QTemporaryDir dir;
+QByteArray IniBytes(const IniKeys& over) {
+    return QByteArray::fromStdString(IniText(over));
+}
+
+// The executable on a folder of the test's own, COM 1 on a pseudo-terminal.
+struct Run : ServerProcess {
     Pty pty;
-    QProcess proc;
 
-    void Start(const QStringList& extra = {}, bool headless = true) {
+    [[nodiscard]] bool Start(const QStringList& extra = {}, bool headless = true) {
         QStringList args;
         if (headless) args << "--headless";
-        args << "--dir" << dir.path() << "--com"
+        args << "--com"
              << "1=" + pty.path() << extra;
-        proc.start(QStringLiteral(QUORVEX_BIN), args);
-        QVERIFY(proc.waitForStarted(5000));
+        return ServerProcess::Start(QStringLiteral(QUORVEX_BIN), args);
     }
-    void WriteIni(const QByteArray& text) {
-        QFile f(dir.filePath("quorvex.ini"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
-    QByteArray Ini() {
-        QFile f(dir.filePath("quorvex.ini"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    // Connects once the server listens; returns the greeting.
+    // Connects once the server listens; returns the greeting, empty if none came.
     QByteArray Greeting(quint16 port) {
-        QByteArray got;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10000) {
-            QTcpSocket c;
-            c.connectToHost(QHostAddress::LocalHost, port);
-            if (c.waitForConnected(500)) {
-                got = LiveServer::Receive(c, 17, 3000);
-                c.disconnectFromHost();
-                return got;
-            }
-            QTest::qWait(50);
-        }
+        QTcpSocket c;
+        if (!ConnectWhenListening(c, port)) return {};
+        const QByteArray got = LiveServer::Receive(c, 17, 3000);
+        c.disconnectFromHost();
         return got;
-    }
-    int Stop() {
-        ::kill(static_cast<pid_t>(proc.processId()), SIGTERM);
-        if (!proc.waitForFinished(10000)) return -1;
-        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -2;
     }
 };
 
@@ -74,15 +50,15 @@ class TestHeadless : public QObject {
 
 void TestHeadless::defaultsWithoutSettingsFile() {
     Run r;
-    r.Start();
-    QCOMPARE(r.Greeting(1250), QByteArray("Login Sucessful\r\n"));
+    QVERIFY(r.Start());
+    QCOMPARE(r.Greeting(1250), kLoggedIn);
     const termios t = r.pty.Attributes();  // the port was opened 9600,n,8,1
     QCOMPARE(cfgetospeed(&t), speed_t(B9600));
     QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
     QCOMPARE(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
     QVERIFY(QTest::qWaitFor([&] { return r.proc.peek(4096).contains("Client Disconnect"); }, 5000));
     QCOMPARE(r.Stop(), 0);
-    QCOMPARE(r.Ini(), kDefaults);
+    QCOMPARE(r.dir.Read("quorvex.ini"), kDefaults);
     const QByteArray out = r.proc.readAllStandardOutput();
     QVERIFY(out.startsWith("127.0.0.1\tClient Connection Request\n127.0.0.1\tClient Disconnect\n"));
     QCOMPARE(r.proc.readAllStandardError(), QByteArray());
@@ -91,10 +67,9 @@ void TestHeadless::defaultsWithoutSettingsFile() {
 void TestHeadless::failingSerialPortIsReportedOnStderr() {
     Run r;
     const quint16 port = FreePort();
-    r.WriteIni("[CONFIGURATION]\r\nSerial Port=2\r\nBaud Rate=9600\r\nTCP/IP Port=" +
-               QByteArray::number(port) + "\r\n");
-    r.Start({"--com", "2=" + r.dir.filePath("no-such-device")});
-    QCOMPARE(r.Greeting(port), QByteArray("Login Sucessful\r\n"));  // the listener still runs
+    QVERIFY(r.dir.WriteIni({{"Serial Port", "2"}, {"TCP/IP Port", std::to_string(port)}}));
+    QVERIFY(r.Start({"--com", "2=" + r.dir.filePath("no-such-device")}));
+    QCOMPARE(r.Greeting(port), kLoggedIn);  // the listener still runs
     QCOMPARE(r.Stop(), 0);
     const QByteArray err = r.proc.readAllStandardError();
     QVERIFY2(err.startsWith("Server Error: Switcher Server Error  Error #  8002 - "),
@@ -107,29 +82,29 @@ void TestHeadless::badSettingsFiles_data() {
     QTest::addColumn<QByteArray>("written");
     QByteArray garbage(100000, '\0');
     for (int i = 0; i < garbage.size(); ++i) garbage[i] = char((i * 2654435761u) >> 24);
-    const QByteArray emptied =
-        "[CONFIGURATION]\r\nSerial Port=0\r\nBaud Rate=\r\nTCP/IP Port=1250\r\nStay On Top=Yes\r\n"
-        "Max List Size=0\r\nMaintain Log File=Yes\r\nPass Thru=No\r\nPassword=\r\n";
+    const QByteArray emptied = IniBytes({{"Serial Port", "0"},
+                                         {"Baud Rate", ""},
+                                         {"Max List Size", "0"},
+                                         {"Maintain Log File", "Yes"}});
     QTest::newRow("binary garbage") << garbage << emptied;
     QTest::newRow("huge") << kDefaults + QByteArray(8 * 1024 * 1024, 'x') << kDefaults;
     QTest::newRow("key repeated") << QByteArray(kDefaults).replace(
                                          "Max List Size=25", "Max List Size=9\r\nMax List Size=30")
-                                  << QByteArray(kDefaults).replace("Max List Size=25",
-                                                                   "Max List Size=9");
+                                  << IniBytes({{"Max List Size", "9"}});
     QTest::newRow("read error deletes the file")
-        << QByteArray(kDefaults).replace("Max List Size=25", "Max List Size=40000") << kDefaults;
+        << IniBytes({{"Max List Size", "40000"}}) << kDefaults;
 }
 
 void TestHeadless::badSettingsFiles() {
     QFETCH(QByteArray, file);
     Run r;
-    r.WriteIni(file);
-    r.Start();
-    QCOMPARE(r.Greeting(1250), QByteArray("Login Sucessful\r\n"));
+    QVERIFY(r.dir.Write("quorvex.ini", file));
+    QVERIFY(r.Start());
+    QCOMPARE(r.Greeting(1250), kLoggedIn);
     const bool readError = file.contains("Max List Size=40000");
     QCOMPARE(QFile::exists(r.dir.filePath("quorvex.ini")), !readError);  // deleted after the error
     QCOMPARE(r.Stop(), 0);
-    QTEST(r.Ini(), "written");
+    QTEST(r.dir.Read("quorvex.ini"), "written");
     const QByteArray err = r.proc.readAllStandardError();
     if (readError)
         QCOMPARE(err,
@@ -150,13 +125,12 @@ void TestHeadless::commandLine() {
 void TestHeadless::noDisplayRunsHeadless() {
     Run r;
     const quint16 port = FreePort();
-    r.WriteIni(QByteArray(kDefaults).replace("TCP/IP Port=1250",
-                                             "TCP/IP Port=" + QByteArray::number(port)));
+    QVERIFY(r.dir.WriteIni({{"TCP/IP Port", std::to_string(port)}}));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* k : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(k);
     r.proc.setProcessEnvironment(env);
-    r.Start({}, false);
-    QCOMPARE(r.Greeting(port), QByteArray("Login Sucessful\r\n"));
+    QVERIFY(r.Start({}, false));
+    QCOMPARE(r.Greeting(port), kLoggedIn);
     QCOMPARE(r.Stop(), 0);
     QVERIFY(r.proc.readAllStandardError().contains("no display"));
 }

@@ -7,6 +7,15 @@
 using namespace qv;
 using namespace qv::test;
 
+namespace {
+
+const QByteArray kLoggedIn = "Login Sucessful\r\n";
+const QByteArray kEnterPassword = "Enter Password>";
+// Long enough for bytes already on their way to arrive, when a test shows that nothing does.
+constexpr int kQuietMs = 100;
+
+}  // namespace
+
 class TestRelay : public QObject {
     Q_OBJECT
   private slots:
@@ -25,14 +34,16 @@ class TestRelay : public QObject {
 
 void TestRelay::startsOnRealAdapters() {
     LiveServer s;
-    for (const auto& r : s.view.reports) qWarning("%s: %s", r.first.c_str(), r.second.c_str());
-    QVERIFY(s.view.reports.empty());
+    std::string reports;
+    for (const auto& r : s.view.reports) reports += r.first + ": " + r.second + "\n";
+    QVERIFY2(s.view.reports.empty(), reports.c_str());
     QVERIFY(s.host->sockets().Listening());
     QCOMPARE(s.host->sockets().ListeningPort(), s.port);
     QVERIFY(s.host->serial().PortOpen());
     QCOMPARE(s.host->serial().Settings(), std::string("9600,n,8,1"));
     auto c = s.Connect();
-    QCOMPARE(LiveServer::Receive(*c, 17), QByteArray("Login Sucessful\r\n"));
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 1; }));
     QCOMPARE(s.view.rows.back().address, std::string("127.0.0.1"));
     c->disconnectFromHost();
@@ -108,18 +119,14 @@ void TestRelay::units() {
     LiveServer s;
     if (passThru) s.settings().PassThruMode = true;
     auto c = s.Connect();
-    LiveServer::Receive(*c, 17);
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 1; }));
     s.view.rows.clear();
-    for (const QByteArray& part : sends) {
-        c->write(part);
-        c->flush();
-        QTest::qWait(30);  // separate sends
-    }
-    QByteArray got = s.SwitcherReceives(forwarded.size(), 3000);
-    QTest::qWait(100);  // nothing more follows
-    got = s.SwitcherReceives(0);
-    QCOMPARE(got, forwarded);
+    for (const QByteArray& part : sends) QVERIFY(s.ClientSends(*c, part));  // one read each
+    QCOMPARE(s.SwitcherReceives(forwarded.size()), forwarded);
+    QTest::qWait(kQuietMs);  // a sleep on purpose: nothing more may follow
+    QCOMPARE(s.SwitcherReceives(0), forwarded);
     QStringList rows;
     for (const auto& r : s.view.rows) {
         QCOMPARE(r.address, std::string("127.0.0.1"));
@@ -132,15 +139,15 @@ void TestRelay::units() {
 void TestRelay::loginOverTheWire() {
     LiveServer s(IniKeys{{"Password", "bdf"}});  // abc
     auto c = s.Connect();
-    QCOMPARE(LiveServer::Receive(*c, 15), QByteArray("Enter Password>"));
-    c->write("a");
-    c->flush();
-    QTest::qWait(50);
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 15), kEnterPassword);
+    QVERIFY(s.ClientSends(*c, "a"));  // the password in two reads
     c->write("bc\r\n");
-    QCOMPARE(LiveServer::Receive(*c, 17), QByteArray("Login Sucessful\r\n"));
+    QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     QCOMPARE(s.SwitcherReceives(1), QByteArray("\r"));
     auto d = s.Connect();
-    LiveServer::Receive(*d, 15);
+    QVERIFY(d);
+    QCOMPARE(LiveServer::Receive(*d, 15), kEnterPassword);
     d->write("abd");
     QCOMPARE(LiveServer::Receive(*d, 35), QByteArray("Invalid password, Please try again>"));
 }
@@ -150,11 +157,13 @@ void TestRelay::switcherOutputReachesLoggedInClientsOnly() {
     auto a = s.Connect();
     auto b = s.Connect();
     auto locked = s.Connect();
-    for (auto* c : {a.get(), b.get(), locked.get()}) LiveServer::Receive(*c, 15);
+    QVERIFY(a && b && locked);
+    for (auto* c : {a.get(), b.get(), locked.get()})
+        QCOMPARE(LiveServer::Receive(*c, 15), kEnterPassword);
     a->write("abc");
     b->write("abc");
-    LiveServer::Receive(*a, 17);
-    LiveServer::Receive(*b, 17);
+    QCOMPARE(LiveServer::Receive(*a, 17), kLoggedIn);
+    QCOMPARE(LiveServer::Receive(*b, 17), kLoggedIn);
 
     QByteArray output;
     output += "\x18\x0cOK\x01\x02\x03\x04\x05\x06";
@@ -166,12 +175,12 @@ void TestRelay::switcherOutputReachesLoggedInClientsOnly() {
         "\x19\x00\xff\xfe"
         "abcdef",
         10);  // every byte value passes unchanged
-    s.pty.Write(output.left(7));
-    QTest::qWait(20);
-    s.pty.Write(output.mid(7));
+    // A frame split across two reads of the line.
+    QVERIFY(s.SwitcherSends(output.left(7)));
+    QVERIFY(s.pty.Write(output.mid(7)));
     QCOMPARE(LiveServer::Receive(*a, output.size()), output);
     QCOMPARE(LiveServer::Receive(*b, output.size()), output);
-    QTest::qWait(100);
+    QTest::qWait(kQuietMs);  // a sleep on purpose: the locked client must get nothing
     QCOMPARE(locked->readAll(), QByteArray());
     QCOMPARE(s.view.rows.back().address, std::string("Switcher COM1"));
 }
@@ -179,27 +188,28 @@ void TestRelay::switcherOutputReachesLoggedInClientsOnly() {
 void TestRelay::burstOf200FramesArrivesWhole() {
     LiveServer s;
     auto c = s.Connect();
-    LiveServer::Receive(*c, 17);
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     QByteArray burst;
     for (int i = 0; i < 200; ++i)
         burst +=
             QByteArray("\x18") + char(i % 100 + 1) + QByteArray::number(100000000 + i).right(8);
-    s.pty.Write(burst);
+    QVERIFY(s.pty.Write(burst));
     QCOMPARE(LiveServer::Receive(*c, burst.size()), burst);
 }
 
 void TestRelay::randomBytesDoNotStallLaterFrames() {
     LiveServer s;
     auto c = s.Connect();
-    LiveServer::Receive(*c, 17);
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     QRandomGenerator rng(20261209);
     QElapsedTimer t;
     t.start();
     for (int i = 0; i < 64 && t.elapsed() < 3000; ++i) {
         QByteArray chunk(1024, '\0');
         for (auto& ch : chunk) ch = char(rng.bounded(256));
-        s.pty.Write(chunk);
-        QTest::qWait(5);
+        QVERIFY(s.SwitcherSends(chunk));  // noise in reads of its own, not one block
     }
     QByteArray frames;
     for (int i = 0; i < 5; ++i)
@@ -207,7 +217,7 @@ void TestRelay::randomBytesDoNotStallLaterFrames() {
             "\x18\x01"
             "FRAME-" +
             QByteArray::number(i) + "!";
-    s.pty.Write(frames);
+    QVERIFY(s.pty.Write(frames));
     QByteArray got;
     // Behind the noise the frames come through within a few quiet ticks.
     QVERIFY(QTest::qWaitFor(
@@ -223,13 +233,15 @@ void TestRelay::randomBytesDoNotStallLaterFrames() {
         5000));
     // The server still takes clients and commands.
     auto d = s.Connect();
-    QCOMPARE(LiveServer::Receive(*d, 17).left(17), QByteArray("Login Sucessful\r\n"));
+    QVERIFY(d);
+    QCOMPARE(LiveServer::Receive(*d, 17).left(17), kLoggedIn);
 }
 
 void TestRelay::clientThatNeverReadsIsPutOff() {
     LiveServer s(IniKeys{{"Max List Size", "5"}});
     auto good = s.Connect();
-    LiveServer::Receive(*good, 17);
+    QVERIFY(good);
+    QCOMPARE(LiveServer::Receive(*good, 17), kLoggedIn);
     QTcpSocket stuck;
     stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     stuck.connectToHost(QHostAddress::LocalHost, s.port);
@@ -243,7 +255,7 @@ void TestRelay::clientThatNeverReadsIsPutOff() {
     QByteArray block;
     for (int i = 0; i < 64; ++i) block += line;
     for (int i = 0; i < lines / 64; ++i) {
-        s.pty.Write(block);
+        QVERIFY(s.pty.Write(block));
         received += good->readAll().size();
     }
     QVERIFY(QTest::qWaitFor(
@@ -263,18 +275,19 @@ void TestRelay::thousandConnectCycles() {
         QTcpSocket c;
         c.connectToHost(QHostAddress::LocalHost, s.port);
         QVERIFY(c.waitForConnected(5000));
-        QVERIFY(LiveServer::Receive(c, 17).startsWith("Login Sucessful"));
+        QCOMPARE(LiveServer::Receive(c, 17), kLoggedIn);
         if (i % 2)
             c.write(
                 "\x14"
                 "12");  // half a unit left behind
         c.disconnectFromHost();
-        if (c.state() != QAbstractSocket::UnconnectedState) c.waitForDisconnected(1000);
+        QVERIFY(c.state() == QAbstractSocket::UnconnectedState || c.waitForDisconnected(1000));
     }
-    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, kWaitMs));
     QVERIFY(s.server().ClientSlotCount() <= 3);
     auto c = s.Connect();
-    LiveServer::Receive(*c, 17);
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     c->write(
         "\x14"
         "ABCDEF");
@@ -285,24 +298,28 @@ void TestRelay::thousandConnectCycles() {
 void TestRelay::unpluggedSwitcherLeavesClientsServed() {
     LiveServer s;
     auto c = s.Connect();
-    LiveServer::Receive(*c, 17);
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     s.pty.CloseMaster();
     c->write("\r");  // a write that fails shows the device is gone at the latest
-    QVERIFY(QTest::qWaitFor([&] { return !s.view.reports.empty(); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return !s.view.reports.empty(); }, kWaitMs));
     auto d = s.Connect();
-    QCOMPARE(LiveServer::Receive(*d, 17), QByteArray("Login Sucessful\r\n"));
+    QVERIFY(d);
+    QCOMPARE(LiveServer::Receive(*d, 17), kLoggedIn);
 }
 
 void TestRelay::floodForASlowLineIsRefused() {
     LiveServer s;  // nobody reads the switcher's side of the line
     auto c = s.Connect();
-    LiveServer::Receive(*c, 17);
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     c->write("\x04X" + QByteArray(256 * 1024, 'f'));  // EOT + other: one unit, the whole buffer
     QVERIFY(QTest::qWaitFor([&] { return !s.view.reports.empty(); }, 10000));
     QCOMPARE(s.view.reports[0].first, std::string("Serial Send Error"));
     QVERIFY(s.view.reports[0].second.find("Transmit buffer full") != std::string::npos);
     auto d = s.Connect();
-    QCOMPARE(LiveServer::Receive(*d, 17), QByteArray("Login Sucessful\r\n"));
+    QVERIFY(d);
+    QCOMPARE(LiveServer::Receive(*d, 17), kLoggedIn);
 }
 
 QTEST_GUILESS_MAIN(TestRelay)

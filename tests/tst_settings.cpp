@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "fakes.h"
+#include "ini_text.h"
 #include "records/numeric.h"
 #include "records/settings.h"
 
@@ -10,27 +11,34 @@ using namespace qv::test;
 
 namespace {
 
-const std::vector<std::pair<std::string, std::string>> kBase = {
-    {"Serial Port", "1"},  {"Baud Rate", "9600"},   {"TCP/IP Port", "1250"},
-    {"Stay On Top", "No"}, {"Max List Size", "25"}, {"Maintain Log File", "No"},
-    {"Pass Thru", "No"},   {"Password", ""},
-};
-
-// A settings file: the base keys with some values replaced.
-QByteArray Ini(const std::map<std::string, std::string>& over) {
-    std::string s = "[CONFIGURATION]\r\n";
-    for (const auto& [k, v] : kBase) {
-        auto it = over.find(k);
-        s += k + "=" + (it == over.end() ? v : it->second) + "\r\n";
-    }
-    return QByteArray::fromStdString(s);
+// A settings file: the program's defaults with stay-on-top off, and some values replaced.
+QByteArray Ini(IniKeys over) {
+    over.emplace("Stay On Top", "No");
+    return QByteArray::fromStdString(IniText(over));
 }
 
-const char* const kDefaultFile =
-    "[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\nStay On Top=Yes\r\n"
-    "Max List Size=25\r\nMaintain Log File=No\r\nPass Thru=No\r\nPassword=\r\n";
+const QString kLogOff = "Log File: OFF", kLogOn = "Log File: ON";
+const QString kPtOff = "Pass Thru Mode: OFF ", kPtOn = "Pass Thru Mode: ON ";
+const QString kPtDesign = "Pass Thru Mode: OFF";  // the panel as designed: not set at load
 
 }  // namespace
+
+// What the server holds after reading a settings file; the defaults are what Ini({}) gives, so
+// a row names only what differs.
+struct ReadResult {
+    int serialPort = 1;
+    QString baud = "9600";
+    int tcpPort = 1250;
+    int stayOnTop = -2;
+    int maxList = 25;
+    bool logFile = false;
+    bool passThru = false;
+    QByteArray password = {};
+    bool readError = false;  // reported, and the file deleted
+    QString panel2 = kLogOff;
+    QString panel3 = kPtOff;
+};
+Q_DECLARE_METATYPE(ReadResult)
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -84,41 +92,28 @@ void TestSettings::rounding() {
 void TestSettings::read_data() {
     QTest::addColumn<bool>("present");
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("serialPort");
-    QTest::addColumn<QString>("baud");
-    QTest::addColumn<int>("tcpPort");
-    QTest::addColumn<int>("stayOnTop");
-    QTest::addColumn<int>("maxList");
-    QTest::addColumn<bool>("logFile");
-    QTest::addColumn<bool>("passThru");
-    QTest::addColumn<QByteArray>("password");
-    QTest::addColumn<bool>("readError");
-    QTest::addColumn<QString>("panel2");
-    QTest::addColumn<QString>("panel3");
+    QTest::addColumn<ReadResult>("expected");
 
-    const QString logOff = "Log File: OFF", logOn = "Log File: ON";
-    const QString ptOff = "Pass Thru Mode: OFF ", ptOn = "Pass Thru Mode: ON ";
-    const QString ptDesign = "Pass Thru Mode: OFF";
-
-    QTest::newRow("no file") << false << QByteArray() << 1 << "9600" << 1250 << -1 << 25 << false
-                             << false << QByteArray() << false << logOff << ptDesign;
-    QTest::newRow("base file") << true << Ini({}) << 1 << "9600" << 1250 << -2 << 25 << false
-                               << false << QByteArray() << false << logOff << ptOff;
+    QTest::newRow("no file") << false << QByteArray()
+                             << ReadResult{.stayOnTop = -1, .panel3 = kPtDesign};
+    QTest::newRow("base file") << true << Ini({}) << ReadResult{};
     QTest::newRow("stay on top YES")
-        << true << Ini({{"Stay On Top", "YES"}}) << 1 << "9600" << 1250 << -1 << 25 << false
-        << false << QByteArray() << false << logOff << ptOff;
+        << true << Ini({{"Stay On Top", "YES"}}) << ReadResult{.stayOnTop = -1};
     QTest::newRow("stay on top maybe")
-        << true << Ini({{"Stay On Top", "maybe"}}) << 1 << "9600" << 1250 << -1 << 25 << false
-        << false << QByteArray() << false << logOff << ptOff;
-    QTest::newRow("log file lower-case no")
-        << true << Ini({{"Maintain Log File", "no"}}) << 1 << "9600" << 1250 << -2 << 25 << true
-        << false << QByteArray() << false << logOn << ptOff;
+        << true << Ini({{"Stay On Top", "maybe"}}) << ReadResult{.stayOnTop = -1};
+    QTest::newRow("log file lower-case no") << true << Ini({{"Maintain Log File", "no"}})
+                                            << ReadResult{.logFile = true, .panel2 = kLogOn};
     QTest::newRow("pass thru lower-case yes")
-        << true << Ini({{"Pass Thru", "yes"}}) << 1 << "9600" << 1250 << -2 << 25 << false << false
-        << QByteArray() << false << logOff << ptOff;
+        << true << Ini({{"Pass Thru", "yes"}}) << ReadResult{};
     QTest::newRow("pass thru and log file")
-        << true << Ini({{"Pass Thru", "Yes"}, {"Maintain Log File", "Yes"}}) << 1 << "9600" << 1250
-        << -2 << 25 << false << true << QByteArray() << false << logOff << ptOn;
+        << true << Ini({{"Pass Thru", "Yes"}, {"Maintain Log File", "Yes"}})
+        << ReadResult{.passThru = true, .panel3 = kPtOn};
+    const ReadResult emptied{.serialPort = 0,
+                             .baud = "",
+                             .stayOnTop = -1,
+                             .maxList = 0,
+                             .logFile = true,
+                             .panel2 = kLogOn};
     QTest::newRow("empty values") << true
                                   << Ini({{"Serial Port", ""},
                                           {"Baud Rate", ""},
@@ -127,17 +122,13 @@ void TestSettings::read_data() {
                                           {"Max List Size", ""},
                                           {"Maintain Log File", ""},
                                           {"Pass Thru", ""}})
-                                  << 0 << "" << 1250 << -1 << 0 << true << false << QByteArray()
-                                  << false << logOn << ptOff;
+                                  << emptied;
     QTest::newRow("2.5 rounds to 2")
-        << true << Ini({{"Serial Port", "2.5"}}) << 2 << "9600" << 1250 << -2 << 25 << false
-        << false << QByteArray() << false << logOff << ptOff;
+        << true << Ini({{"Serial Port", "2.5"}}) << ReadResult{.serialPort = 2};
     QTest::newRow("3.5 rounds to 4")
-        << true << Ini({{"Serial Port", "3.5"}}) << 4 << "9600" << 1250 << -2 << 25 << false
-        << false << QByteArray() << false << logOff << ptOff;
-    QTest::newRow("hex port") << true << Ini({{"Serial Port", "&H10"}}) << 16 << "9600" << 1250
-                              << -2 << 25 << false << false << QByteArray() << false << logOff
-                              << ptOff;
+        << true << Ini({{"Serial Port", "3.5"}}) << ReadResult{.serialPort = 4};
+    QTest::newRow("hex port") << true << Ini({{"Serial Port", "&H10"}})
+                              << ReadResult{.serialPort = 16};
     // A read error: the keys read before it keep their new values, later ones their start
     // values, the panels are not set.
     QTest::newRow("max list size 40000") << true
@@ -146,49 +137,54 @@ void TestSettings::read_data() {
                                                  {"Max List Size", "40000"},
                                                  {"Pass Thru", "Yes"},
                                                  {"Password", "bdf"}})
-                                         << 3 << "9600" << 4000 << -1 << 25 << false << false
-                                         << QByteArray() << true << logOff << ptDesign;
+                                         << ReadResult{.serialPort = 3,
+                                                       .tcpPort = 4000,
+                                                       .stayOnTop = -1,
+                                                       .readError = true,
+                                                       .panel3 = kPtDesign};
     QTest::newRow("password scrambled")
-        << true << Ini({{"Password", "bdf"}}) << 1 << "9600" << 1250 << -2 << 25 << false << false
-        << QByteArray("abc") << false << logOff << ptOff;
+        << true << Ini({{"Password", "bdf"}}) << ReadResult{.password = "abc"};
     QTest::newRow("password code below position")
-        << true << Ini({{"Password", std::string("\x01\x01", 2)}}) << 1 << "9600" << 1250 << -2
-        << 25 << false << false << QByteArray() << true << logOff << ptOff;
+        << true << Ini({{"Password", std::string("\x01\x01", 2)}}) << ReadResult{.readError = true};
+    // Files not as the program writes them: lower-case section, LF lines, blanks, repeats.
+    ReadResult keyRepeated = emptied;
+    keyRepeated.serialPort = 3;
+    keyRepeated.baud = "19200";
     QTest::newRow("key repeated, first wins")
         << true
-        << QByteArray("[configuration]\nSerial Port=3\nserial port=5\n  Baud Rate = 19200 \n") << 3
-        << "19200" << 1250 << -1 << 0 << true << false << QByteArray() << false << logOn << ptOff;
+        << QByteArray("[configuration]\nSerial Port=3\nserial port=5\n  Baud Rate = 19200 \n")
+        << keyRepeated;
+    ReadResult otherSection = emptied;
+    otherSection.serialPort = 2;
     QTest::newRow("other section ignored")
-        << true << QByteArray("[OTHER]\nSerial Port=9\n[CONFIGURATION]\nSerial Port=2\n") << 2 << ""
-        << 1250 << -1 << 0 << true << false << QByteArray() << false << logOn << ptOff;
+        << true << QByteArray("[OTHER]\nSerial Port=9\n[CONFIGURATION]\nSerial Port=2\n")
+        << otherSection;
 
     QByteArray garbage(70000, '\0');
     for (int i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 7919 + 13) & 0xFF);
-    QTest::newRow("binary garbage") << true << garbage << 0 << "" << 1250 << -1 << 0 << true
-                                    << false << QByteArray() << false << logOn << ptOff;
+    QTest::newRow("binary garbage") << true << garbage << emptied;
     QByteArray huge = Ini({{"Baud Rate", "9600"}});
     huge += QByteArray(4 * 1024 * 1024, 'x') + "\r\n";
-    QTest::newRow("huge file") << true << huge << 1 << "9600" << 1250 << -2 << 25 << false << false
-                               << QByteArray() << false << logOff << ptOff;
+    QTest::newRow("huge file") << true << huge << ReadResult{};
 }
 
 void TestSettings::read() {
     QFETCH(bool, present);
     QFETCH(QByteArray, file);
+    QFETCH(ReadResult, expected);
     CoreFixture f;
     if (present) f.files.files[CoreFixture::kIni] = file.toStdString();
     f.Start();
 
-    QTEST(int(f.settings().SerialPort), "serialPort");
-    QTEST(QString::fromStdString(f.settings().BaudRate), "baud");
-    QTEST(int(f.settings().TcpPort), "tcpPort");  // a port out of range is replaced by 1250
-    QTEST(int(f.settings().StayOnTopMode), "stayOnTop");
-    QTEST(int(f.settings().MaxListSize), "maxList");
-    QTEST(f.settings().LogFileOn, "logFile");
-    QTEST(f.settings().PassThruMode, "passThru");
-    QTEST(QByteArray::fromStdString(f.settings().Password), "password");
-    QFETCH(bool, readError);
-    if (readError) {
+    QCOMPARE(int(f.settings().SerialPort), expected.serialPort);
+    QCOMPARE(QString::fromStdString(f.settings().BaudRate), expected.baud);
+    QCOMPARE(int(f.settings().TcpPort), expected.tcpPort);  // out of range is replaced by 1250
+    QCOMPARE(int(f.settings().StayOnTopMode), expected.stayOnTop);
+    QCOMPARE(int(f.settings().MaxListSize), expected.maxList);
+    QCOMPARE(f.settings().LogFileOn, expected.logFile);
+    QCOMPARE(f.settings().PassThruMode, expected.passThru);
+    QCOMPARE(QByteArray::fromStdString(f.settings().Password), expected.password);
+    if (expected.readError) {
         QCOMPARE(f.view.reports.size(), size_t(1));
         QCOMPARE(f.view.reports[0].first, std::string("File Error"));
         QVERIFY(f.view.reports[0].second.rfind("Error Reading quorvex.ini file\r\rError # ", 0) ==
@@ -197,15 +193,15 @@ void TestSettings::read() {
     } else {
         QVERIFY(f.view.reports.empty());
     }
-    QTEST(QString::fromStdString(f.view.panels[2]), "panel2");
-    QTEST(QString::fromStdString(f.view.panels[3]), "panel3");
+    QCOMPARE(QString::fromStdString(f.view.panels[2]), expected.panel2);
+    QCOMPARE(QString::fromStdString(f.view.panels[3]), expected.panel3);
 }
 
 void TestSettings::writeDefaults() {
     CoreFixture f;
     f.Start();
     f.server->Form_Unload();
-    QCOMPARE(QByteArray::fromStdString(f.files.files[CoreFixture::kIni]), QByteArray(kDefaultFile));
+    QCOMPARE(f.files.files[CoreFixture::kIni], IniText());
 
     // Pass-through read together with a log file stores the log file as off.
     CoreFixture g;

@@ -1,8 +1,6 @@
 // End to end with the switcher simulator: the real server and the real simulator, joined by a
 // pseudo-terminal; two panels on loopback.
-#include <QProcess>
 #include <QRegularExpression>
-#include <csignal>
 
 #include "live.h"
 
@@ -17,42 +15,31 @@ class TestSimulator : public QObject {
 void TestSimulator::takeReachesEveryPanelAndTheRecords() {
     QProcess sim;
     sim.start(QStringLiteral(QUORVEX_SIM), {"--quit-after", "60"});
-    QVERIFY(sim.waitForStarted(5000));
-    QVERIFY(QTest::qWaitFor([&] { return sim.canReadLine(); }, 5000));
+    QVERIFY(sim.waitForStarted(kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
     const QByteArray line = sim.readLine().trimmed();
     QVERIFY2(line.startsWith("DEVICE "), line.constData());
     const QString device = QString::fromLocal8Bit(line.mid(7));
 
-    QTemporaryDir dir;
+    ServerProcess server;
     const quint16 port = FreePort();
-    QFile ini(dir.filePath("quorvex.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=" +
-              QByteArray::number(port) +
-              "\r\nStay On Top=No\r\nMax List Size=25\r\nMaintain Log File=Yes\r\nPass Thru=No\r\n"
-              "Password=qcvw\r\n");  // "pass", stored scrambled
-    ini.close();
-
-    QProcess server;
-    server.start(QStringLiteral(QUORVEX_BIN),
-                 {"--headless", "--dir", dir.path(), "--com", "1=" + device});
-    QVERIFY(server.waitForStarted(5000));
+    QVERIFY(server.dir.WriteIni({{"TCP/IP Port", std::to_string(port)},
+                                 {"Stay On Top", "No"},
+                                 {"Maintain Log File", "Yes"},
+                                 {"Password", "qcvw"}}));  // "pass", stored scrambled
+    QVERIFY(server.Start(QStringLiteral(QUORVEX_BIN), {"--headless", "--com", "1=" + device}));
 
     auto connectPanel = [&](QTcpSocket& s) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10000) {
-            s.connectToHost(QHostAddress::LocalHost, port);
-            if (s.waitForConnected(500)) break;
-            QTest::qWait(50);
-        }
+        QVERIFY(ConnectWhenListening(s, port));
         QCOMPARE(LiveServer::Receive(s, 15), QByteArray("Enter Password>"));
         s.write("pass");
         QCOMPARE(LiveServer::Receive(s, 17), QByteArray("Login Sucessful\r\n"));
     };
     QTcpSocket a, b;
     connectPanel(a);
+    if (QTest::currentTestFailed()) return;
     connectPanel(b);
+    if (QTest::currentTestFailed()) return;
 
     a.write(
         "\x14"
@@ -65,19 +52,16 @@ void TestSimulator::takeReachesEveryPanelAndTheRecords() {
     QCOMPARE(LiveServer::Receive(a, answer.size()), answer);
     QCOMPARE(LiveServer::Receive(b, answer.size()), answer);
 
-    ::kill(static_cast<pid_t>(server.processId()), SIGTERM);
-    QVERIFY(server.waitForFinished(10000));
-    QCOMPARE(server.exitCode(), 0);
+    QCOMPARE(server.Stop(), 0);
     sim.terminate();
-    sim.waitForFinished(5000);
+    QVERIFY(sim.waitForFinished(kWaitMs));
 
-    const QByteArray rows = server.readAllStandardOutput();
+    const QByteArray rows = server.proc.readAllStandardOutput();
     QVERIFY2(rows.contains("127.0.0.1\t^T003011\n"), rows.constData());
     QVERIFY(rows.contains("Switcher COM1\t^X3S011T003\n"));
     QVERIFY(rows.contains("Switcher COM1\t^GACK\n"));
-    QFile log(dir.filePath("Eventlog.txt"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray text = log.readAll();
+    QVERIFY(QFile::exists(server.dir.filePath("Eventlog.txt")));
+    const QByteArray text = server.dir.Read("Eventlog.txt");
     const QString logText = QString::fromLatin1(text);
     QVERIFY2(logText.contains(QRegularExpression("    127\\.0\\.0\\.1 +\\^T003011\r\n")),
              text.constData());

@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "fakes.h"
+#include "ini_text.h"
 
 using namespace qv;
 using namespace qv::test;
@@ -32,7 +33,6 @@ void TestStartup::defaultsWithoutFile() {
     QVERIFY(!f.settings().PassThruMode);
     QVERIFY(f.settings().Password.empty());
     QCOMPARE(f.line().ReadyPrompt, std::string("\x1b[2J\x1b[HQMT READY>"));
-    QCOMPARE(f.line().ReadyPrompt.size(), size_t(17));
     QCOMPARE(f.view.captions[Label::CmdHistory], std::string("Command History - [25 Items]"));
     QCOMPARE(f.view.captions[Label::SerialStatus],
              std::string("Router Serial Activity [COM 1 - 9600 Baud]"));
@@ -84,8 +84,7 @@ void TestStartup::tcpPortOutOfRange_data() {
 void TestStartup::tcpPortOutOfRange() {
     QFETCH(QString, stored);
     CoreFixture f;
-    f.files.files[CoreFixture::kIni] =
-        "[CONFIGURATION]\r\nTCP/IP Port=" + stored.toStdString() + "\r\n";
+    f.files.files[CoreFixture::kIni] = IniText({{"TCP/IP Port", stored.toStdString()}});
     f.Start();
     QCOMPARE(QString::fromStdString(f.view.captions[Label::RcvMsg]),
              "Processing TCP/IP Message [Port " + stored + "]");

@@ -1,10 +1,13 @@
 // The operator's window and dialogs on the offscreen platform, over the core on fakes.
 // Confirmations are answered by the test.
 #include <QMessageBox>
+#include <QPointer>
 #include <QtTest>
 #include <deque>
+#include <optional>
 
 #include "fakes.h"
+#include "ini_text.h"
 #include "ui/frm_change_password.h"
 #include "ui/frm_quorvex.h"
 #include "ui/frm_quorvex_about.h"
@@ -20,8 +23,9 @@ struct UiFixture : FakePlatform {
     std::deque<bool> answers;  // to the confirmations, in order; OK when none is left
     QStringList confirms, confirmTexts, informs, informTexts;
 
-    explicit UiFixture(const std::string& ini = {}) {
-        if (!ini.empty()) files.files[kIni] = ini;
+    // Without over there is no settings file; with it, IniText(over).
+    explicit UiFixture(std::optional<IniKeys> over = {}) {
+        if (over) files.files[kIni] = IniText(*over);
         MakeServer(window);
         Server& s = *server;
         window.Attach(s);
@@ -240,9 +244,7 @@ void TestUi::setupPortBoxKeyFilter() {
 }
 
 void TestUi::setupPassThroughCoupling() {
-    UiFixture f(
-        "[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\n"
-        "Max List Size=25\r\nMaintain Log File=Yes\r\nPass Thru=No\r\n");
+    UiFixture f(IniKeys{{"Maintain Log File", "Yes"}});
     {
         frmSetup d(*f.server, f.window.prompts(), &f.window);
         QVERIFY(d.chkLogFile->isChecked() && d.chkLogFile->isEnabled());
@@ -266,9 +268,7 @@ void TestUi::setupPassThroughCoupling() {
 
 void TestUi::setupUnusualStoredValues() {
     // A baud rate outside the list: nothing selected, and OK keeps it without asking.
-    UiFixture f(
-        "[CONFIGURATION]\r\nSerial Port=20\r\nBaud Rate=4800\r\nTCP/IP Port=1250\r\nMax List "
-        "Size=25\r\n");
+    UiFixture f(IniKeys{{"Serial Port", "20"}, {"Baud Rate", "4800"}});
     frmSetup d(*f.server, f.window.prompts(), &f.window);
     QCOMPARE(d.cmboBaudRate->currentIndex(), -1);
     QCOMPARE(d.cmboComPort->count(), 17);  // COM 20 gets an entry of its own
@@ -281,9 +281,7 @@ void TestUi::setupUnusualStoredValues() {
 }
 
 void TestUi::changePassword() {
-    UiFixture f(
-        "[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=1250\r\nMax List "
-        "Size=25\r\nPassword=bdf\r\n");
+    UiFixture f(IniKeys{{"Password", "bdf"}});
     QCOMPARE(f.settings().Password, std::string("abc"));
     {
         frmChangePassword d(*f.server, f.window.prompts(), &f.window);
@@ -412,8 +410,9 @@ void TestUi::reportsAreNonBlockingAndNotDoubled() {
     QCOMPARE(f.Boxes()[0]->icon(), QMessageBox::Critical);
     f.window.Report("File Error", "Error Writing quorvex.ini file\r\rError #  28 - y");
     QCOMPARE(f.Boxes().size(), 2);
-    f.Boxes()[0]->close();
-    QTest::qWait(10);  // deleted later
+    QPointer<QMessageBox> closed = f.Boxes()[0];
+    closed->close();
+    QVERIFY(QTest::qWaitFor([&] { return closed.isNull(); }));  // deleted later
     f.window.Report("Serial Send Error",
                     "Error Sending Message to serial port\r\rError #  8012 - x");
     QCOMPARE(f.Boxes().size(), 2);
