@@ -237,7 +237,9 @@ struct ServerProcess {
     }
     // Sends SIGTERM; the exit code, -1 if the process did not end in time, -2 if it crashed.
     int Stop() {
-        ::kill(static_cast<pid_t>(proc.processId()), SIGTERM);
+        // A finished process has no id, and kill(0) would signal our own process group.
+        const qint64 pid = proc.processId();
+        if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
         if (!proc.waitForFinished(kStopMs)) return -1;
         return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -2;
     }

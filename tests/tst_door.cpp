@@ -10,30 +10,18 @@ using namespace qv::test;
 namespace {
 
 // The program on a pty and a free port, with a password ("abc", stored scrambled as "bdf").
-struct Door {
-    QTemporaryDir dir;
+struct Door : ServerProcess {
     Pty pty;
-    QProcess proc;
     quint16 port = FreePort();
 
     explicit Door(const QStringList& extra) {
-        QFile ini(dir.filePath("quorvex.ini"));
-        if (!ini.open(QIODevice::WriteOnly)) qFatal("cannot write the settings file");
-        ini.write("[CONFIGURATION]\r\nTCP/IP Port=" + QByteArray::number(port) +
-                  "\r\nPassword=bdf\r\n");
-        ini.close();
-        proc.start(
-            QStringLiteral(QUORVEX_BIN),
-            QStringList{"--headless", "--dir", dir.path(), "--com", "1=" + pty.path()} << extra);
+        if (!dir.WriteIni({{"TCP/IP Port", std::to_string(port)}, {"Password", "bdf"}}))
+            qFatal("cannot write the settings file");
+        if (!Start(QStringLiteral(QUORVEX_BIN),
+                   QStringList{"--headless", "--com", "1=" + pty.path()} + extra))
+            qFatal("the server did not start");
     }
     ~Door() { Stop(); }
-    // SIGTERM, and the wait for the end. A finished process has no id: kill(0) would signal
-    // our own process group.
-    void Stop() {
-        const qint64 pid = proc.processId();
-        if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
-        proc.waitForFinished(5000);
-    }
     // A client from source address from; empty when no connection could be made.
     std::unique_ptr<QTcpSocket> Client(const char* to = "127.0.0.1", const char* from = nullptr) {
         for (int i = 0; i < 100; ++i) {
