@@ -106,8 +106,12 @@ int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
     qv::HeadlessView view;
     qv::ServerHost host(options, view);
     qv::Server& server = host.server();
-    qv::OnStopSignal(&app, [&server] { server.Form_Unload(); });
+    qv::OnStopSignal(&app, [&host, &server] {
+        host.Stopping();
+        server.Form_Unload();
+    });
     server.Form_Load();
+    host.Started();
     return app.exec();
 }
 

@@ -7,9 +7,10 @@ namespace qv {
 ServerHost::ServerHost(const HostOptions& options, IView& view)
     : serial_([devices = options.comDevices](Integer n) {
           return devices.contains(n) ? devices.value(n) : DefaultSerialDevice(n);
-      }) {
+      }),
+      view_(view, serial_, notifier_) {
     const QString folder = QDir::toNativeSeparators(QDir(options.folder).absolutePath());
-    server_ = std::make_unique<Server>(Ports{sockets_, serial_, files_, clock_, view,
+    server_ = std::make_unique<Server>(Ports{sockets_, serial_, files_, clock_, view_,
                                              Timers{led2_, led_, help_, decodeTcp_, cmndChk_}},
                                        folder.toStdString(), QDir::separator().toLatin1());
     Server& s = *server_;
