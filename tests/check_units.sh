@@ -12,7 +12,9 @@ for name in quorvex.service quorvex@.service; do
 done
 cp "$dir/quorvex@.service" "$dir/quorvex@studio.service"  # an instance, as systemd sees one
 if command -v systemd-analyze >/dev/null; then
-    (cd "$dir" && systemd-analyze verify quorvex.service quorvex@studio.service)
+    # verify only warns about an unknown key or a bad value: any word from it is a failure.
+    out=$(cd "$dir" && systemd-analyze verify quorvex.service quorvex@studio.service 2>&1)
+    [ -z "$out" ] || { echo "$out"; echo "FAIL: systemd-analyze verify"; exit 1; }
 fi
 for unit in "$dir/quorvex.service" "$dir/quorvex@studio.service"; do
     for line in "Type=notify" "NotifyAccess=main" "WatchdogSec=20s" "SupplementaryGroups=dialout" \
