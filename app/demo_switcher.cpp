@@ -20,6 +20,9 @@ QString OpenRawPty(int& master, int& slave) {
     ::cfmakeraw(&t);
     ::tcsetattr(slave, TCSANOW, &t);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    // A child (a test's server process) holding the master would keep the line from hanging up.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     return QString::fromLocal8Bit(name);
 }
 

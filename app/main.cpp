@@ -153,6 +153,7 @@ int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
     server.AddWatch(slowed);
     qv::OnStopSignal(&app, [&server] { server.Form_Unload(); });
     server.Form_Load();
+    host.Started();
     return app.exec();
 }
 

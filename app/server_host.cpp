@@ -16,6 +16,8 @@ ServerHost::ServerHost(const HostOptions& options, IView& view)
     server_->SetLoginTimeout(options.loginTimeoutMs);
     sockets_.SetListenAddress(options.listenAddress);
     sockets_.SetAddressFilter(options.allow);
+    status_ = std::make_unique<ServiceStatus>(*server_, notifier_);
+    server_->AddWatch(*status_);
 }
 
 }  // namespace qv

@@ -6,12 +6,14 @@
 #include <QString>
 #include <memory>
 
+#include "app/service_status.h"
 #include "components/address_filter.h"
 #include "components/file_system.h"
 #include "components/qt_clock.h"
 #include "components/qt_serial_port.h"
 #include "components/qt_socket_array.h"
 #include "components/qt_timer.h"
+#include "components/service_notifier.h"
 #include "core/server.h"
 
 namespace qv {
@@ -30,14 +32,19 @@ class ServerHost {
     Server& server() { return *server_; }
     QtSocketArray& sockets() { return sockets_; }
     QtSerialPort& serial() { return serial_; }
+    // The service manager hears READY once start-up (Form_Load) has run; STOPPING comes from
+    // the server when shut-down begins.
+    void Started() { notifier_.Ready(); }
 
   private:
     QtSocketArray sockets_;
     QtSerialPort serial_;
+    ServiceNotifier notifier_;
     StdFileSystem files_;
     QtClock clock_;
     QtTimer led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_, loginWait_;
     std::unique_ptr<Server> server_;
+    std::unique_ptr<ServiceStatus> status_;  // the manager's status line, fed by the server
 };
 
 }  // namespace qv

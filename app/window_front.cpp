@@ -52,6 +52,7 @@ int RunWindow(QApplication& app, const HostOptions& options, const QString& scre
     window.Attach(host.server());
     OnStopSignal(&app, [&window] { window.close(); });  // SIGTERM closes the window: shut-down
     host.server().Form_Load();
+    host.Started();
     if (const QScreen* screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();

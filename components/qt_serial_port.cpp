@@ -1,9 +1,28 @@
 #include "components/qt_serial_port.h"
 
+#include <QFile>
+#include <QSocketNotifier>
 #include <QStringList>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace qv {
 namespace {
+
+#ifdef Q_OS_UNIX
+// The reason given when the device node itself is gone (the adapter was unplugged).
+constexpr const char* kDeviceRemoved = "Device removed";
+// The reason given for a hang-up the platform names no error for.
+constexpr const char* kDeviceHungUp = "Device hung up";
+#endif
 
 [[noreturn]] void InvalidSettings() {
     throw ComponentError(kErrInvalidValue, "Invalid property value");
@@ -80,11 +99,15 @@ void QtSerialPort::SetCommPort(Integer port) {
 
 void QtSerialPort::SetPortOpen(bool open) {
     if (!open) {
-        if (port_.isOpen()) port_.close();
+        if (!port_.isOpen()) return;
+        StopWatching();
+        port_.close();
+        emit OpenChanged(false);
         return;
     }
     if (port_.isOpen()) throw ComponentError(kErrPortAlreadyOpen, "Port already open");
-    port_.setPortName(devices_ ? devices_(commPort_) : DefaultSerialDevice(commPort_));
+    device_ = devices_ ? devices_(commPort_) : DefaultSerialDevice(commPort_);
+    port_.setPortName(device_);
     if (!port_.open(QIODevice::ReadWrite)) {
         const Long number = port_.error() == QSerialPort::DeviceNotFoundError ? kErrInvalidPort
                             : port_.error() == QSerialPort::PermissionError   ? kErrPortAlreadyOpen
@@ -101,6 +124,8 @@ void QtSerialPort::SetPortOpen(bool open) {
         port_.clearError();
         throw ComponentError(kErrInvalidValue, "Invalid property value: " + text);
     }
+    WatchForHangUp();
+    emit OpenChanged(true);
 }
 
 Long QtSerialPort::InBufferCount() const {
@@ -127,12 +152,78 @@ void QtSerialPort::Output(char c) {
 }
 
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
-    if (error != QSerialPort::ResourceError) return;
-    // The device went away: close the port and tell the server; clients stay served.
-    const ComponentError e(kErrHardware, port_.errorString().toStdString());
-    port_.clearError();
-    if (port_.isOpen()) port_.close();
-    if (events_) events_->PortLost(e);
+    if (!port_.isOpen()) return;
+    if (error == QSerialPort::ResourceError) {
+        // Qt's text here is often a stale errno ("Resource temporarily unavailable").
+        const std::string qtText = port_.errorString().toStdString();
+        port_.clearError();
+        Lose(LossReason().value_or(qtText));
+        return;
+    }
+    if (error == QSerialPort::ReadError || error == QSerialPort::WriteError) {
+        // A failed read or write is a loss only when the device is really gone.
+        if (const std::optional<std::string> reason = LossReason()) {
+            port_.clearError();
+            Lose(*reason);
+        }
+    }
 }
+
+void QtSerialPort::Lose(const std::string& reason) {
+    // The device went away: close the port and tell the server, once; clients stay served.
+    if (!port_.isOpen()) return;
+    StopWatching();
+    port_.close();
+    port_.clearError();
+    emit OpenChanged(false);
+    if (events_) events_->PortLost(ComponentError(kErrHardware, reason));
+}
+
+#ifdef Q_OS_UNIX
+void QtSerialPort::WatchForHangUp() {
+    StopWatching();
+    watchFd_ = ::dup(static_cast<int>(port_.handle()));
+    if (watchFd_ < 0) return;
+    watch_ = new QSocketNotifier(watchFd_, QSocketNotifier::Read, this);
+    connect(watch_, &QSocketNotifier::activated, this, &QtSerialPort::OnHangUpWatch);
+}
+
+void QtSerialPort::StopWatching() {
+    if (watch_) {
+        watch_->setEnabled(false);
+        watch_->deleteLater();  // may be inside its own signal
+        watch_ = nullptr;
+    }
+    if (watchFd_ >= 0) ::close(watchFd_);
+    watchFd_ = -1;
+}
+
+void QtSerialPort::OnHangUpWatch() {
+    // Readable: either data, which Qt's own notifier reads, or a hang-up, which it does not see.
+    pollfd p{watchFd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) != 1 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+    Lose(LossReason().value_or(kDeviceHungUp));
+}
+
+std::optional<std::string> QtSerialPort::LossReason() const {
+    struct stat st {};
+    if (::stat(QFile::encodeName(device_).constData(), &st) != 0 && errno == ENOENT)
+        return kDeviceRemoved;
+    // A hung-up line refuses every terminal request with the platform's own error.
+    termios t{};
+    if (::tcgetattr(static_cast<int>(port_.handle()), &t) != 0) return std::strerror(errno);
+    pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return kDeviceHungUp;
+    return std::nullopt;
+}
+#else
+// Elsewhere Qt itself reports a vanished device as a resource error.
+void QtSerialPort::WatchForHangUp() {}
+void QtSerialPort::StopWatching() {}
+void QtSerialPort::OnHangUpWatch() {}
+std::optional<std::string> QtSerialPort::LossReason() const {
+    return std::nullopt;
+}
+#endif
 
 }  // namespace qv

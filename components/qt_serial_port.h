@@ -5,8 +5,11 @@
 #include <QObject>
 #include <QSerialPort>
 #include <functional>
+#include <optional>
 
 #include "base/ports.h"
+
+class QSocketNotifier;
 
 namespace qv {
 
@@ -23,11 +26,15 @@ struct SerialSettings {
 // Parses "9600,n,8,1"; throws ComponentError (invalid property value) on a bad text.
 SerialSettings ParseSerialSettings(const std::string& text);
 
+// Besides the serial control's members: the port closes itself when its device goes away (a
+// read error, a hang-up, the device node removed) and raises PortLost once, with the
+// platform's reason.
 class QtSerialPort final : public QObject, public ISerialPort {
     Q_OBJECT
   public:
     using DeviceMap = std::function<QString(Integer commPort)>;
     explicit QtSerialPort(DeviceMap devices, QObject* parent = nullptr);
+    ~QtSerialPort() override { StopWatching(); }
 
     void SetEvents(ISerialEvents* events) override { events_ = events; }
     std::string Settings() const override { return settings_; }
@@ -40,8 +47,18 @@ class QtSerialPort final : public QObject, public ISerialPort {
     std::string Input() override;
     void Output(char c) override;
 
+  signals:
+    // The port was opened, closed, or lost.
+    void OpenChanged(bool open);
+
   private:
     void OnError(QSerialPort::SerialPortError error);
+    void OnHangUpWatch();
+    void WatchForHangUp();
+    void StopWatching();
+    // Why the open device is gone, or nothing while it is still there.
+    std::optional<std::string> LossReason() const;
+    void Lose(const std::string& reason);
 
     DeviceMap devices_;
     ISerialEvents* events_ = nullptr;
@@ -49,6 +66,11 @@ class QtSerialPort final : public QObject, public ISerialPort {
     std::string settings_ = "9600,n,8,1";
     SerialSettings parsed_;
     Integer commPort_ = 1;
+    QString device_;  // the path opened last, as given (a symlink stays a symlink)
+    // Qt reads a hung-up line as endless empty reads and says nothing; a second descriptor
+    // of the same device, watched on its own, sees the hang-up.
+    int watchFd_ = -1;
+    QSocketNotifier* watch_ = nullptr;
 };
 
 // The default device of COM n on this platform.

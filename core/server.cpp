@@ -109,6 +109,7 @@ void Server::Form_Unload() {
 }
 
 void Server::CloseServer() {
+    for (IServerWatch* w : watches_) w->ShuttingDown();
     // Each step acts only on what is open; a failing step does not keep the rest from running.
     p_.timers.SerialRetry.SetEnabled(false);
     p_.timers.LoginWait.SetEnabled(false);

@@ -134,6 +134,8 @@ class IServerWatch {
     virtual void StatusChanged() {}
     // Wrong passwords from this address are now being slowed.
     virtual void AddressSlowed(const std::string& /*address*/) {}
+    // Shut-down begins.
+    virtual void ShuttingDown() {}
 };
 
 class Server final : public ISocketEvents,

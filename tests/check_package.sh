@@ -15,6 +15,13 @@ dpkg-deb -I "$deb" postinst >/dev/null
 test -x "$root/usr/bin/quorvex-switcher-sim"
 grep -qx "ExecStart=/usr/bin/quorvex --headless --dir /var/lib/quorvex" "$root/usr/lib/systemd/system/quorvex.service"
 grep -qx "SupplementaryGroups=dialout" "$root/usr/lib/systemd/system/quorvex.service"
+grep -qx "Type=notify" "$root/usr/lib/systemd/system/quorvex.service"
+# The template for several switchers, one folder and one device file per instance.
+template="$root/usr/lib/systemd/system/quorvex@.service"
+grep -qx "ExecStart=/usr/bin/quorvex --headless --dir /var/lib/quorvex/%i \$QUORVEX_ARGS" "$template"
+grep -qx "StateDirectory=quorvex/%i" "$template"
+grep -qx "EnvironmentFile=/etc/quorvex/%i.conf" "$template"
+dpkg-deb -I "$deb" prerm | grep -q "quorvex@"
 test -f "$root/usr/share/applications/quorvex.desktop"
 test -f "$root/usr/share/pixmaps/quorvex.xpm"
 echo "1 passed, 0 failed"

@@ -1,4 +1,5 @@
-// The adapters' own rules: serial settings texts, the locale's date patterns, file replacement.
+// The adapters' own rules: serial settings texts, the locale's date patterns, file replacement,
+// a serial adapter unplugged and plugged in again under an open port.
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -8,8 +9,45 @@
 #include "records/date_format.h"
 #include "records/describe.h"
 #include "records/event_log.h"
+#include "vanishing_tty.h"
 
 using namespace qv;
+using qv::test::VanishingTty;
+
+namespace {
+
+struct SerialRecorder final : ISerialEvents {
+    int comm = 0;
+    std::vector<ComponentError> lost;
+    void OnComm(Integer) override { ++comm; }
+    void PortLost(const ComponentError& e) override { lost.push_back(e); }
+};
+
+// Bytes go both ways between the open port and the adapter's far side.
+bool BytesFlow(QtSerialPort& port, SerialRecorder& events, VanishingTty& tty) {
+    const int before = events.comm;
+    if (!tty.line().Write("from switcher")) return false;
+    std::string got;
+    if (!QTest::qWaitFor(
+            [&] {
+                if (events.comm > before) got += port.Input();
+                return got.size() >= 13;
+            },
+            5000))
+        return false;
+    if (got != "from switcher") return false;
+    for (char c : std::string("to switcher")) port.Output(c);
+    QByteArray out;
+    return QTest::qWaitFor(
+               [&] {
+                   out += tty.line().ReadAvailable();
+                   return out.size() >= 11;
+               },
+               5000) &&
+           out == "to switcher";
+}
+
+}  // namespace
 
 class TestComponents : public QObject {
     Q_OBJECT
@@ -20,6 +58,8 @@ class TestComponents : public QObject {
     void generalDateOfLocale_data();
     void generalDateOfLocale();
     void replaceKeepsOldFileOnFailure();
+    void unpluggedAdapter_data();
+    void unpluggedAdapter();
 };
 
 void TestComponents::serialSettings_data() {
@@ -101,5 +141,52 @@ void TestComponents::replaceKeepsOldFileOnFailure() {
     QCOMPARE(fs.ReadAll(path), std::string("new+more"));
 }
 
-QTEST_APPLESS_MAIN(TestComponents)
+void TestComponents::unpluggedAdapter_data() {
+    QTest::addColumn<bool>("nodeRemoved");
+    QTest::newRow("line hangs up, name stays") << false;
+    QTest::newRow("line hangs up, node removed") << true;
+}
+
+void TestComponents::unpluggedAdapter() {
+    QFETCH(bool, nodeRemoved);
+    VanishingTty tty;
+    QtSerialPort port([&](Integer) { return tty.path(); });
+    SerialRecorder events;
+    port.SetEvents(&events);
+    QSignalSpy openChanges(&port, &QtSerialPort::OpenChanged);
+    port.SetPortOpen(true);
+    QVERIFY(BytesFlow(port, events, tty));
+
+    nodeRemoved ? tty.Vanish() : tty.HangUp();
+    QVERIFY(QTest::qWaitFor([&] { return !events.lost.empty(); }, 5000));
+    QVERIFY(!port.PortOpen());
+    const int commAtLoss = events.comm;
+    QTest::qWait(300);  // room for a second report or a storm of empty reads
+    QCOMPARE(events.lost.size(), std::size_t(1));
+    QCOMPARE(events.comm, commAtLoss);
+    const QString reason = QString::fromStdString(events.lost[0].description());
+    // Not Qt's stale "Resource temporarily unavailable": the pseudo-terminal's node goes with
+    // its line, as a USB adapter's does.
+    QCOMPARE(reason, QString("Device removed"));
+    QCOMPARE(openChanges.size(), 2);
+    QCOMPARE(openChanges.at(1).at(0).toBool(), false);
+
+    // While it is missing, opening fails with the platform's reason.
+    if (!nodeRemoved) QFile::remove(tty.path());
+    try {
+        port.SetPortOpen(true);
+        QFAIL("opened a missing device");
+    } catch (const ComponentError& e) {
+        QCOMPARE(e.number(), Long(8002));
+        QCOMPARE(QString::fromStdString(e.description()), QString::fromLocal8Bit(strerror(ENOENT)));
+    }
+    QVERIFY(!port.PortOpen());
+
+    tty.Return();
+    port.SetPortOpen(true);
+    QVERIFY(BytesFlow(port, events, tty));
+    QCOMPARE(events.lost.size(), std::size_t(1));
+}
+
+QTEST_MAIN(TestComponents)
 #include "tst_components.moc"
