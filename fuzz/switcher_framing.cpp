@@ -20,8 +20,8 @@ using qv::fuzz::PieceTracker;
 namespace {
 
 constexpr Integer kComPort = 4;
-// A flood makes the never-completing text reach the buffer bound with short inputs.
-constexpr std::size_t kFloodRepeatsMax = 80;
+// A flood (one piece of text repeated) reaches the buffer bound with short inputs.
+constexpr std::size_t kFloodMax = kSerialBufferLimit + kSerialBufferLimit / 2;
 
 struct Link final : SwitcherLink {
     Integer* idleTicks = nullptr;
@@ -111,11 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 3: {  // a flood of text
                 const std::string unit =
                     in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(1, 1024));
+                const std::size_t total = in.ConsumeIntegralInRange<std::size_t>(1, kFloodMax);
                 std::string flood;
-                for (std::size_t n = in.ConsumeIntegralInRange<std::size_t>(1, kFloodRepeatsMax);
-                     n > 0; --n)
-                    flood += unit;
-                arrive(flood);
+                while (!unit.empty() && flood.size() < total) flood += unit;
+                arrive(flood.substr(0, total));
                 break;
             }
             case 4:
