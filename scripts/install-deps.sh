@@ -3,7 +3,8 @@
 # Does nothing when everything is there already.
 set -euo pipefail
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
-          libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file libsystemd-dev)
+          libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file libsystemd-dev
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
