@@ -53,9 +53,9 @@ std::string FormatPattern(const LocalDateTime& t, std::string_view p) {
         switch (c) {
             case 'd':
                 if (n >= 4)
-                    out += kDayLong[Weekday(t.year, t.month, t.day)];
+                    out += kDayLong[Weekday(t.year, m + 1, t.day)];
                 else if (n == 3)
-                    out += kDayShort[Weekday(t.year, t.month, t.day)];
+                    out += kDayShort[Weekday(t.year, m + 1, t.day)];
                 else
                     out += n == 2 ? Two(t.day) : std::to_string(t.day);
                 break;

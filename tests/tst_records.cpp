@@ -19,6 +19,7 @@ class TestRecords : public QObject {
     void switcherDescription();
     void generalDate_data();
     void generalDate();
+    void weekdayOfAMonthOutOfRange();
     void recordLineColumns();
     void historyKeepsMaxListSizeRows();
     void listSizeBelowOneKeepsNewestRow();
@@ -98,6 +99,13 @@ void TestRecords::generalDate_data() {
     QTest::newRow("literal and time zone")
         << "yyyy-MM-dd"
         << "HH' h 'mm:ss t" << 9 << 4 << 5 << "2002-03-05 09 h 04:05";
+}
+
+void TestRecords::weekdayOfAMonthOutOfRange() {
+    // A month outside 1..12 is shown as January, the weekday too, not read off the table's end.
+    QCOMPARE(FormatPattern({2002, 13, 5, 0, 0, 0}, "dddd MMMM"),
+             FormatPattern({2002, 1, 5, 0, 0, 0}, "dddd MMMM"));
+    QCOMPARE(FormatPattern({2002, 0, 5, 0, 0, 0}, "ddd"), std::string("Sat"));
 }
 
 void TestRecords::generalDate() {
