@@ -11,6 +11,7 @@
 #include "app/headless_view.h"
 #include "app/server_host.h"
 #include "app/shutdown_signals.h"
+#include "components/native_socket.h"
 #include "ui/window_front.h"
 
 namespace {
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quorvex"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.02"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillmark Media Technologies"));
+    qv::net::RaiseDescriptorLimit();  // each client holds a descriptor
 
     bool headless = WantsHeadless(argc, argv);
     if (!headless && !HasDisplay()) {
