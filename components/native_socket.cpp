@@ -164,6 +164,7 @@ std::string PeerAddress(Handle h) {
 
 void SetClientOptions(Handle h, const KeepAlive& k) {
     SetOption(h, IPPROTO_TCP, TCP_NODELAY, 1);
+    SetOption(h, SOL_SOCKET, SO_SNDBUF, kClientSendBuffer);
     SetOption(h, SOL_SOCKET, SO_KEEPALIVE, 1);
 #ifdef _WIN32
     tcp_keepalive ka{1, static_cast<ULONG>(k.idleS) * 1000, static_cast<ULONG>(k.intervalS) * 1000};

@@ -25,6 +25,11 @@ struct KeepAlive {
     int userTimeoutMs = 60000;  // output unacknowledged this long: the peer counts as dead
 };
 
+// The kernel's send buffer per client (the kernel doubles it for its bookkeeping). The switcher
+// sends a few kilobytes a second at most; a fixed buffer keeps what a client that stops reading
+// ties up in the kernel small, and lets output that waits show in the array's own queue.
+constexpr int kClientSendBuffer = 64 * 1024;
+
 // Outcome of a read or write: bytes moved, or none for now, or the end, or a failure.
 struct IoResult {
     enum Kind { Moved, WouldBlock, End, Error } kind = Error;
@@ -46,7 +51,8 @@ std::uint16_t LocalPort(Handle h);
 Handle Accept(Handle listener, int* error);
 // The peer's address as dotted text (IPv4-mapped IPv6 as plain IPv4).
 std::string PeerAddress(Handle h);
-// Keep-alive, the unacknowledged-data timeout and no Nagle delay on a client connection.
+// Keep-alive, the unacknowledged-data timeout, the send buffer and no Nagle delay on a client
+// connection.
 void SetClientOptions(Handle h, const KeepAlive& k);
 
 IoResult Receive(Handle h, char* buffer, std::size_t size);

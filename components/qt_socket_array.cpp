@@ -206,10 +206,16 @@ bool QtSocketArray::ReadSome(Integer index, Client& c, bool raiseNow) {
         case net::IoResult::WouldBlock:
             return false;
         case net::IoResult::End:
+            // The end is read before a reset that came after it.
+            if (net::PendingError(c.handle) != 0) {
+                Fail(index, c, raiseNow);
+                return false;
+            }
             // The client shut its sending side: it may still be waiting for answers. The end
             // stays readable, so the notifier goes off; failures are looked for by the checks.
             c.inputEnded = true;
             if (c.reader) c.reader->setEnabled(false);
+            if (!replyCheck_.isActive()) replyCheck_.start();  // output just sent may bring one
             Watch();
             return false;
         case net::IoResult::Error:
@@ -223,7 +229,10 @@ void QtSocketArray::OnReadable(Integer index) {
     Client* c = Find(index);
     if (!c || c->handle == net::kNoHandle || c->gone) return;
     const std::size_t had = c->in.size();
-    c->moreWaiting = ReadSome(index, *c, true);
+    const bool more = ReadSome(index, *c, true);
+    c = Find(index);  // a failure was raised: its handler may have removed the element
+    if (!c) return;
+    c->moreWaiting = more;
     if (c->in.size() > had && events_) events_->DataArrival(index);
 }
 

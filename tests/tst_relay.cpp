@@ -273,8 +273,9 @@ void TestRelay::thousandConnectCycles() {
             c.write(
                 "\x14"
                 "12");  // half a unit left behind
-        if (i % 4 < 2) {
+        if (i % 10 != 9) {
             // Leaves with a reset: seen at once.
+            c.flush();
             const linger reset{1, 0};
             ::setsockopt(int(c.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
             c.abort();

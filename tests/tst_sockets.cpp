@@ -2,6 +2,7 @@
 // a full descriptor table, clients that stop reading. Loopback sockets, a pseudo-terminal as
 // the switcher, and a network namespace of the test's own for the vanished panel.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -81,9 +82,13 @@ int IntOption(int fd, int level, int name) {
 
 // CPU time (user + system) a process has used, in clock ticks.
 long CpuTicks(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray stat = f.readAll();
+    const int fd =
+        ::open(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), O_RDONLY);
+    if (fd < 0) return -1;
+    char text[1024] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    const QByteArray stat(text, n > 0 ? n : 0);
     // Fields after the command name, which ends with ')': state is field 3, utime 14, stime 15.
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     return fields.size() > 12 ? fields[11].toLong() + fields[12].toLong() : -1;
@@ -189,7 +194,7 @@ void TestSockets::halfClosingClientGetsItsAnswer() {
     QCOMPARE(s.SwitcherReceives(kTake.size()), kTake);  // what it sent was interpreted
     QTest::qWait(200);
     QCOMPARE(s.v().ConnectionCount, Integer(1));
-    QCOMPARE(s.view.rows.back().description, std::string("Switcher COM1"));
+    QVERIFY(s.view.rows.back().description != "Client Disconnect");
     s.pty.Write(kTakeAnswer);
     QCOMPARE(RawReceive(fd, kTakeAnswer.size(), 5000), kTakeAnswer);
     s.pty.Write("Status\r\n");  // later output reaches it too
@@ -296,7 +301,8 @@ void TestSockets::fullDescriptorTableDoesNotSpin() {
     const long before = CpuTicks(p.proc.processId());
     QTest::qWait(2000);
     const long used = CpuTicks(p.proc.processId()) - before;
-    QVERIFY2(before >= 0 && used * 100 < 5 * 2 * sysconf(_SC_CLK_TCK),
+    QVERIFY2(before >= 0, "no CPU figures for the server");
+    QVERIFY2(used * 100 < 5 * 2 * sysconf(_SC_CLK_TCK),
              qPrintable(QStringLiteral("%1 ticks in 2 s").arg(used)));
     // Connected clients are served meanwhile.
     std::size_t first = 0;
