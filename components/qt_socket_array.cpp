@@ -79,6 +79,9 @@ void QtSocketArray::Listen(Long port) {
     listener_ = h;
     listenNotifier_ = MakeNotifier(h, QSocketNotifier::Read);
     connect(listenNotifier_.get(), &QSocketNotifier::activated, this, &QtSocketArray::OnAcceptable);
+    // Switched once while descriptors are surely free: a sanitizer build checks a type on its
+    // first call and needs a descriptor to do so, which a full table would not give it.
+    listenNotifier_->setEnabled(true);
 }
 
 void QtSocketArray::MoveListener(Long port) {
