@@ -13,6 +13,7 @@
 #include "app/shutdown_signals.h"
 #include "app/window_front.h"
 #include "base/version.h"
+#include "components/native_socket.h"
 
 namespace {
 
@@ -163,6 +164,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quorvex"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(qv::kVersion));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillmark Media Technologies"));
+    qv::net::RaiseDescriptorLimit();  // each client holds a descriptor
 
     bool headless = WantsHeadless(argc, argv);
     if (!headless && !HasDisplay()) {

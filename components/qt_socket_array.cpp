@@ -1,200 +1,418 @@
 #include "components/qt_socket_array.h"
 
 #include <QHostAddress>
-#include <QTimer>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "records/settings.h"
 
 namespace qv {
 namespace {
 
-Long ErrorNumber(QAbstractSocket::SocketError e) {
-    switch (e) {
-        case QAbstractSocket::AddressInUseError:
-            return kErrAddressInUse;
-        case QAbstractSocket::SocketAccessError:
-            return kErrSocketAccess;
-        case QAbstractSocket::SocketAddressNotAvailableError:
-            return kErrAddressNotAvailable;
-        case QAbstractSocket::SocketResourceError:
-            return kErrNoBuffers;
-        case QAbstractSocket::RemoteHostClosedError:
-            return kErrConnectionReset;
-        case QAbstractSocket::NetworkError:
-            return kErrNetworkDown;
+// Listen failures carry the numbers of the socket control: 24000 plus the WinSock offset.
+ComponentError ListenError(int error) {
+#ifdef _WIN32
+    return ComponentError(kErrSocket + (error - 10000), net::ErrorText(error));
+#else
+    switch (error) {
+        case EADDRINUSE:
+            return ComponentError(kErrAddressInUse, "The bound address is already in use");
+        case EACCES:
+        case EPERM:
+            return ComponentError(kErrSocketAccess, "The address is protected");
+        case EADDRNOTAVAIL:
+            return ComponentError(kErrAddressNotAvailable, "The address is not available");
+        case EMFILE:
+        case ENFILE:
+        case ENOBUFS:
+        case ENOMEM:
+            return ComponentError(kErrNoBuffers, "Insufficient resources");
         default:
-            return kErrSocket;
+            return ComponentError(kErrSocket, net::ErrorText(error));
     }
+#endif
 }
 
-ComponentError SocketError(QAbstractSocket::SocketError e, const QString& text) {
-    return ComponentError(ErrorNumber(e), text.toStdString());
-}
+// Queued output already sent is cut off the front once it is this large and half the queue.
+constexpr std::size_t kCompactAt = 64 * 1024;
 
 }  // namespace
 
+void QtSocketArray::NotifierDeleter::operator()(QSocketNotifier* n) const {
+    n->setEnabled(false);
+    n->deleteLater();
+}
+
 QtSocketArray::QtSocketArray(QObject* parent) : QObject(parent) {
-    connect(&server_, &QTcpServer::newConnection, this, &QtSocketArray::OnNewConnection);
+    clock_.start();
+    pauseTimer_.setSingleShot(true);
+    connect(&pauseTimer_, &QTimer::timeout, this, &QtSocketArray::ResumeAccepting);
+    connect(&checkTimer_, &QTimer::timeout, this, &QtSocketArray::CheckClients);
+    replyCheck_.setSingleShot(true);
+    replyCheck_.setInterval(kReplyCheckMs);
+    connect(&replyCheck_, &QTimer::timeout, this, &QtSocketArray::CheckClients);
+    SetTiming(timing_);
 }
 
 QtSocketArray::~QtSocketArray() {
-    for (auto& [i, e] : elements_)
-        if (e.socket) Release(e.socket, true);
-    for (QTcpSocket* s : std::as_const(pending_)) Release(s, true);
+    // Going down: nothing waits for a slow reader, nothing stays queued in the kernel.
+    for (auto& [i, c] : elements_)
+        if (c->handle != net::kNoHandle) Release(*c, true);
+    for (net::Handle h : std::as_const(pending_)) net::Abort(h);
+    CloseListener();
+}
+
+void QtSocketArray::SetTiming(const SocketTiming& timing) {
+    timing_ = timing;
+    checkTimer_.setInterval(std::max(1, timing_.stallMs / kStallChecksPerTimeout));
+}
+
+QtSocketArray::Notifier QtSocketArray::MakeNotifier(net::Handle h, QSocketNotifier::Type type) {
+    return Notifier(new QSocketNotifier(static_cast<qintptr>(h), type, this));
+}
+
+// ---- the listener ----
+
+void QtSocketArray::SetListenAddress(const QHostAddress& address) {
+    listenAddress_ = {};
+    if (address == QHostAddress(QHostAddress::AnyIPv4)) return;
+    if (address == QHostAddress(QHostAddress::Any)) {
+        listenAddress_.family = net::ListenAddress::AnyBoth;
+    } else if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        listenAddress_.family = net::ListenAddress::IPv4;
+        const quint32 v4 = address.toIPv4Address();
+        for (int i = 0; i < 4; ++i)
+            listenAddress_.bytes[i] = static_cast<unsigned char>(v4 >> (24 - 8 * i));
+    } else {
+        listenAddress_.family = net::ListenAddress::IPv6;
+        const Q_IPV6ADDR v6 = address.toIPv6Address();
+        for (int i = 0; i < 16; ++i) listenAddress_.bytes[i] = v6[i];
+    }
 }
 
 void QtSocketArray::Listen(Long port) {
     if (port < 0 || port > kMaxTcpPort)
         throw ComponentError(kErrInvalidValue, "Invalid property value");
-    if (!server_.listen(listenAddress_, static_cast<quint16>(port)))
-        throw SocketError(server_.serverError(), server_.errorString());
+    int error = 0;
+    const net::Handle h = net::Listen(listenAddress_, static_cast<std::uint16_t>(port), &error);
+    if (h == net::kNoHandle) throw ListenError(error);
+    listener_ = h;
+    listenNotifier_ = MakeNotifier(h, QSocketNotifier::Read);
+    connect(listenNotifier_.get(), &QSocketNotifier::activated, this, &QtSocketArray::OnAcceptable);
+    // Switched once while descriptors are surely free: a sanitizer build checks a type on its
+    // first call and needs a descriptor to do so, which a full table would not give it.
+    listenNotifier_->setEnabled(true);
 }
 
 void QtSocketArray::MoveListener(Long port) {
-    server_.close();
+    CloseListener();
     Listen(port);
 }
 
 void QtSocketArray::CloseListener() {
-    server_.close();
+    pauseTimer_.stop();
+    listenNotifier_.reset();
+    if (listener_ != net::kNoHandle) net::Close(listener_);
+    listener_ = net::kNoHandle;
 }
+
 bool QtSocketArray::Listening() const {
-    return server_.isListening();
+    return listener_ != net::kNoHandle;
 }
 
-void QtSocketArray::CreateElement(Integer index) {
-    elements_[index];
+quint16 QtSocketArray::ListeningPort() const {
+    return listener_ == net::kNoHandle ? 0 : net::LocalPort(listener_);
 }
 
-void QtSocketArray::RemoveElement(Integer index) {
-    auto it = elements_.find(index);
-    if (it == elements_.end()) return;
-    if (it->second.socket) Release(it->second.socket, false);
-    elements_.erase(it);
-}
-
-void QtSocketArray::OnNewConnection() {
-    while (server_.hasPendingConnections()) {
-        QTcpSocket* s = server_.nextPendingConnection();
-        if (!s) break;
-        if (!filter_.Empty() && !filter_.Allows(s->peerAddress())) {
-            if (!clock_.isValid()) clock_.start();
-            if (filter_.ShouldSay(s->peerAddress(), clock_.elapsed()))
-                std::fprintf(stderr, "quorvex: refused a connection from %s (not in --allow)\n",
-                             qPrintable(Unmapped(s->peerAddress()).toString()));
-            Release(s, true);
-            continue;
+void QtSocketArray::OnAcceptable() {
+    for (int n = 0; n < kAcceptsPerTurn && listener_ != net::kNoHandle; ++n) {
+        int error = 0;
+        const net::Handle h = net::Accept(listener_, &error);
+        if (h == net::kNoHandle) {
+            if (error == 0) return;  // no one else is waiting
+            if (net::IsOutOfResources(error)) {
+                // The waiting connection stays in the backlog; trying again at once would
+                // only spin. Served clients go on meanwhile.
+                listenNotifier_->setEnabled(false);
+                pauseTimer_.start(timing_.acceptPauseMs);
+                return;
+            }
+            continue;  // that one gave up while waiting; take the next
+        }
+        if (!filter_.Empty()) {
+            const QHostAddress peer(QString::fromStdString(net::PeerAddress(h)));
+            if (!filter_.Allows(peer)) {
+                if (filter_.ShouldSay(peer, clock_.elapsed()))
+                    std::fprintf(stderr, "quorvex: refused a connection from %s (not in --allow)\n",
+                                 qPrintable(peer.toString()));
+                net::Abort(h);
+                continue;
+            }
         }
         nextRequestId_ = nextRequestId_ == kIntegerMax ? 1 : nextRequestId_ + 1;
         const Long id = nextRequestId_;
-        pending_.insert(id, s);
+        pending_.insert(id, h);
         if (events_) events_->ConnectionRequest(id);
         // A request the server neither took nor refused is not left hanging.
         if (pending_.contains(id)) Refuse(id);
     }
 }
 
+void QtSocketArray::ResumeAccepting() {
+    if (listenNotifier_) listenNotifier_->setEnabled(true);
+}
+
+// ---- client elements ----
+
+QtSocketArray::Client* QtSocketArray::Find(Integer index) {
+    auto it = elements_.find(index);
+    return it == elements_.end() ? nullptr : it->second.get();
+}
+
+const QtSocketArray::Client* QtSocketArray::Find(Integer index) const {
+    auto it = elements_.find(index);
+    return it == elements_.end() ? nullptr : it->second.get();
+}
+
+void QtSocketArray::CreateElement(Integer index) {
+    auto& c = elements_[index];
+    if (!c) c = std::make_unique<Client>();
+}
+
+void QtSocketArray::RemoveElement(Integer index) {
+    auto it = elements_.find(index);
+    if (it == elements_.end()) return;
+    if (it->second->handle != net::kNoHandle) Release(*it->second, false);
+    elements_.erase(it);
+}
+
 void QtSocketArray::Accept(Integer index, Long requestId) {
-    QTcpSocket* s = pending_.take(requestId);
-    if (!s) throw ComponentError(kErrInvalidSocketHandle, "Invalid socket handle");
-    Element& e = elements_[index];
-    if (e.socket) Release(e.socket, true);
-    e.socket = s;
-    e.open = true;
-    QHostAddress peer = s->peerAddress();
-    bool mapped = false;
-    const quint32 v4 = peer.toIPv4Address(&mapped);
-    if (mapped) peer = QHostAddress(v4);
-    e.peer = peer.toString().toStdString();
-    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(s, &QTcpSocket::readyRead, this, [this, index] {
-        if (events_) events_->DataArrival(index);
-    });
-    connect(s, &QTcpSocket::disconnected, this, [this, index, s] {
-        auto it = elements_.find(index);
-        if (it != elements_.end() && it->second.socket == s && it->second.open && events_)
-            events_->Disconnected(index);
-    });
-    // Text or a hang-up that came before the take-over is raised from the event loop.
-    if (s->bytesAvailable() > 0 || s->state() != QAbstractSocket::ConnectedState) {
-        QPointer<QTcpSocket> guard(s);
-        QTimer::singleShot(0, this, [this, index, guard] {
-            auto it = elements_.find(index);
-            if (!guard || it == elements_.end() || it->second.socket != guard || !it->second.open ||
-                !events_)
-                return;
-            if (guard->bytesAvailable() > 0) events_->DataArrival(index);
-            if (guard && Connected(index) && elements_[index].socket == guard &&
-                guard->state() != QAbstractSocket::ConnectedState && events_)
-                events_->Disconnected(index);
-        });
-    }
+    auto p = pending_.find(requestId);
+    if (p == pending_.end()) throw ComponentError(24038, "Invalid socket handle");
+    const net::Handle h = p.value();
+    pending_.erase(p);
+    auto& slot = elements_[index];
+    if (slot && slot->handle != net::kNoHandle) Release(*slot, true);
+    slot = std::make_unique<Client>();
+    Client& c = *slot;
+    c.id = requestId;
+    c.handle = h;
+    c.peer = net::PeerAddress(h);
+    net::SetClientOptions(h, timing_.keepAlive);
+    // Text or a failure that came before the take-over wakes the notifier from the event loop.
+    c.reader = MakeNotifier(h, QSocketNotifier::Read);
+    connect(c.reader.get(), &QSocketNotifier::activated, this,
+            [this, index] { OnReadable(index); });
 }
 
 void QtSocketArray::Refuse(Long requestId) {
-    if (QTcpSocket* s = pending_.take(requestId)) Release(s, true);
+    auto p = pending_.find(requestId);
+    if (p == pending_.end()) return;
+    net::Abort(p.value());
+    pending_.erase(p);
 }
 
 bool QtSocketArray::Connected(Integer index) const {
-    auto it = elements_.find(index);
-    return it != elements_.end() && it->second.open && it->second.socket;
+    const Client* c = Find(index);
+    return c && c->handle != net::kNoHandle;
 }
 
 std::string QtSocketArray::PeerAddress(Integer index) const {
-    auto it = elements_.find(index);
-    return it == elements_.end() ? std::string() : it->second.peer;
+    const Client* c = Find(index);
+    return c ? c->peer : std::string();
+}
+
+net::Handle QtSocketArray::NativeHandle(Integer index) const {
+    const Client* c = Find(index);
+    return c ? c->handle : net::kNoHandle;
+}
+
+// ---- input ----
+
+bool QtSocketArray::ReadSome(Integer index, Client& c, bool raiseNow) {
+    char chunk[kReadChunk];
+    const net::IoResult r = net::Receive(c.handle, chunk, sizeof chunk);
+    switch (r.kind) {
+        case net::IoResult::Moved:
+            c.in.append(chunk, r.bytes);
+            return r.bytes == kReadChunk;  // a short read took all there was
+        case net::IoResult::WouldBlock:
+            return false;
+        case net::IoResult::End:
+            // The end is read before a reset that came after it.
+            if (net::PendingError(c.handle) != 0) {
+                Fail(index, c, raiseNow);
+                return false;
+            }
+            // The client shut its sending side: it may still be waiting for answers. The end
+            // stays readable, so the notifier goes off; failures are looked for by the checks.
+            c.inputEnded = true;
+            if (c.reader) c.reader->setEnabled(false);
+            if (!replyCheck_.isActive()) replyCheck_.start();  // output just sent may bring one
+            Watch();
+            return false;
+        case net::IoResult::Error:
+            Fail(index, c, raiseNow);
+            return false;
+    }
+    return false;
+}
+
+void QtSocketArray::OnReadable(Integer index) {
+    Client* c = Find(index);
+    if (!c || c->handle == net::kNoHandle || c->gone) return;
+    const std::size_t had = c->in.size();
+    const bool more = ReadSome(index, *c, true);
+    c = Find(index);  // a failure was raised: its handler may have removed the element
+    if (!c) return;
+    c->moreWaiting = more;
+    if (c->in.size() > had && events_) events_->DataArrival(index);
 }
 
 std::string QtSocketArray::ReadAll(Integer index) {
-    auto it = elements_.find(index);
-    if (it == elements_.end() || !it->second.socket) return {};
-    const QByteArray data = it->second.socket->readAll();
-    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+    Client* c = Find(index);
+    if (!c) return {};
+    // Everything that has arrived, as one piece: a unit that takes "the whole buffer" sees it.
+    while (c->moreWaiting && c->handle != net::kNoHandle && !c->gone)
+        c->moreWaiting = ReadSome(index, *c, false);
+    std::string text;
+    text.swap(c->in);
+    return text;
+}
+
+// ---- output ----
+
+std::size_t QtSocketArray::QueuedOutput(Integer index) const {
+    const Client* c = Find(index);
+    return c ? c->Queued() : 0;
 }
 
 ISocketArray::WriteResult QtSocketArray::Write(Integer index, std::string_view text) {
-    auto it = elements_.find(index);
-    if (it == elements_.end() || !it->second.open || !it->second.socket) return WriteResult::Failed;
-    QTcpSocket* s = it->second.socket;
-    if (s->bytesToWrite() + static_cast<qint64>(text.size()) > kPendingOutputCap)
-        return WriteResult::Overflow;
-    if (s->write(text.data(), static_cast<qint64>(text.size())) < 0) return WriteResult::Failed;
+    Client* c = Find(index);
+    if (!c || c->handle == net::kNoHandle || c->gone) return WriteResult::Failed;
+    if (c->Queued() + text.size() > kPendingOutputCap) return WriteResult::Overflow;
+    std::size_t sent = 0;
+    if (c->Queued() == 0) {
+        // Straight to the kernel while nothing waits ahead of this text.
+        const net::IoResult r = net::Send(c->handle, text.data(), text.size());
+        if (r.kind == net::IoResult::Error) {
+            Fail(index, *c, false);
+            return WriteResult::Failed;
+        }
+        if (r.kind == net::IoResult::Moved) sent = r.bytes;
+        // A client whose input ended may be gone altogether: output to it brings the reset
+        // that shows it, a round trip later.
+        if (c->inputEnded && !replyCheck_.isActive()) replyCheck_.start();
+        if (sent == text.size()) return WriteResult::Ok;
+        c->lastProgressMs = clock_.elapsed();  // from now on output waits for this client
+    }
+    c->out.append(text.substr(sent));
+    if (!c->writer) {
+        c->writer = MakeNotifier(c->handle, QSocketNotifier::Write);
+        connect(c->writer.get(), &QSocketNotifier::activated, this,
+                [this, index] { OnWritable(index); });
+    }
+    c->writer->setEnabled(true);
+    Watch();
     return WriteResult::Ok;
 }
 
-std::size_t QtSocketArray::QueuedOutput(Integer index) const {
-    auto it = elements_.find(index);
-    if (it == elements_.end() || !it->second.socket) return 0;
-    return static_cast<std::size_t>(it->second.socket->bytesToWrite());
-}
-
-void QtSocketArray::Close(Integer index) {
-    auto it = elements_.find(index);
-    if (it == elements_.end()) return;
-    it->second.open = false;
-    if (QTcpSocket* s = it->second.socket) {
-        it->second.socket = nullptr;
-        Release(s, s->bytesToWrite() >= kPendingOutputCap);
+int QtSocketArray::Flush(Client& c) {
+    while (c.Queued() > 0) {
+        const net::IoResult r = net::Send(c.handle, c.out.data() + c.outAt, c.Queued());
+        if (r.kind == net::IoResult::Error) return r.error;
+        if (r.kind != net::IoResult::Moved || r.bytes == 0) break;
+        c.outAt += r.bytes;
+        c.lastProgressMs = clock_.elapsed();
     }
+    if (c.Queued() == 0) {
+        std::string().swap(c.out);  // an idle client holds no buffer
+        c.outAt = 0;
+        if (c.writer) c.writer->setEnabled(false);
+    } else if (c.outAt >= kCompactAt && c.outAt * 2 >= c.out.size()) {
+        c.out.erase(0, c.outAt);
+        c.outAt = 0;
+    }
+    return 0;
 }
 
-void QtSocketArray::Release(QTcpSocket* s, bool abort) {
-    // Our own close raises no event: the socket is cut loose from this object first.
-    s->disconnect(this);
-    if (abort || s->state() == QAbstractSocket::UnconnectedState) {
-        s->abort();
-        s->deleteLater();
+void QtSocketArray::OnWritable(Integer index) {
+    Client* c = Find(index);
+    if (!c || c->handle == net::kNoHandle || c->gone) return;
+    if (Flush(*c) != 0) Fail(index, *c, true);
+}
+
+// ---- failures and checks ----
+
+void QtSocketArray::Fail(Integer index, Client& c, bool raiseNow) {
+    if (c.gone) return;
+    c.gone = true;
+    if (c.reader) c.reader->setEnabled(false);
+    if (c.writer) c.writer->setEnabled(false);
+    if (raiseNow) {
+        if (events_) events_->Disconnected(index);
         return;
     }
-    connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-    s->disconnectFromHost();
-    if (s->state() != QAbstractSocket::UnconnectedState) {
-        QTimer::singleShot(kCloseGraceMs, s, [s] {
-            s->abort();
-            s->deleteLater();
-        });
+    // Found inside a call: the event comes from the event loop.
+    QTimer::singleShot(0, this, [this, index, id = c.id] {
+        const Client* now = Find(index);
+        if (now && now->id == id && now->handle != net::kNoHandle && events_)
+            events_->Disconnected(index);
+    });
+}
+
+void QtSocketArray::Watch() {
+    if (!checkTimer_.isActive()) checkTimer_.start();
+}
+
+void QtSocketArray::CheckClients() {
+    const qint64 now = clock_.elapsed();
+    std::vector<Integer> failed;
+    bool needed = false;
+    for (auto& [index, c] : elements_) {
+        if (c->handle == net::kNoHandle || c->gone) continue;
+        if (c->Queued() > 0) {
+            needed = true;
+            if (now - c->lastProgressMs >= timing_.stallMs) {
+                c->jammed = true;  // its close resets, so no output stays behind in the kernel
+                failed.push_back(index);
+                continue;
+            }
+        }
+        if (c->inputEnded) {
+            needed = true;
+            // A reset or a dead peer leaves an error on the socket even with no one reading.
+            if (net::PendingError(c->handle) != 0) failed.push_back(index);
+        }
     }
+    if (!needed) checkTimer_.stop();
+    for (Integer index : failed)
+        if (Client* c = Find(index)) Fail(index, *c, true);
+}
+
+// ---- closing ----
+
+void QtSocketArray::Close(Integer index) {
+    Client* c = Find(index);
+    if (c && c->handle != net::kNoHandle) Release(*c, false);
+}
+
+void QtSocketArray::Release(Client& c, bool abort) {
+    // Our own close raises no event: the notifiers go first. What the kernel takes now is
+    // sent; a client that cannot take the rest at once is reset rather than waited for.
+    c.reader.reset();
+    c.writer.reset();
+    if (!abort && !c.gone && !c.jammed && c.Queued() > 0 && Flush(c) != 0) abort = true;
+    if (abort || c.gone || c.jammed || c.Queued() > 0)
+        net::Abort(c.handle);
+    else
+        net::Close(c.handle);
+    c.handle = net::kNoHandle;
+    std::string().swap(c.in);
+    std::string().swap(c.out);
+    c.outAt = 0;
 }
 
 }  // namespace qv

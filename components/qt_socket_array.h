@@ -1,24 +1,59 @@
-// The socket control array over QTcpServer / QTcpSocket: element 0 listens on IPv4, elements
-// 1.. carry one client each. Events are raised from the event loop, never from inside a call.
+// The socket control array over the platform's own sockets, watched by QSocketNotifier:
+// element 0 listens (every IPv4 address unless told otherwise), elements 1.. carry one
+// client each. Events are raised from the
+// event loop, never from inside a call.
+//
+// The array owns its descriptors because QTcpSocket takes the end of a client's sending side
+// for the end of the connection; a client that half-closes (sends its command, then shuts its
+// side) must still get its answer and the switcher's output after it.
+//
+// A client connection goes through these states:
+//   open         reading and writing; output the kernel would not take waits in the queue
+//   input ended  the client shut its sending side; output still goes to it, and only an
+//                error (reset, dead peer, a write that fails) ends it from its side
+//   gone         the connection failed; the server is told once through Disconnected
+//   closed       the server closed it; no event
+// Jammed clients (no output taken for stallMs while some waits, or queued output over the
+// cap) are put off through the server's own disconnect path and reset, so nothing stays
+// queued in the kernel behind a zero window.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <map>
+#include <memory>
 
 #include "base/ports.h"
 #include "components/address_filter.h"
+#include "components/native_socket.h"
 
 namespace qv {
 
 // Pending output a client may leave unread before it is put off.
-constexpr qint64 kPendingOutputCap = 1024 * 1024;
-// How long a closed client may take to drain its output before the connection is cut.
-constexpr int kCloseGraceMs = 2000;
+constexpr std::size_t kPendingOutputCap = 1024 * 1024;
+// A client that takes no output for this long while some waits for it is put off.
+constexpr int kStallTimeoutMs = 30000;
+// The stall check runs this many times per stall timeout.
+constexpr int kStallChecksPerTimeout = 10;
+// After output to a client whose input ended, a check this much later finds the reset of a
+// nearby client that has gone altogether; farther ones are found by the regular checks.
+constexpr int kReplyCheckMs = 100;
+// Out of descriptors: how long accepting rests before it is tried again.
+constexpr int kAcceptPauseMs = 250;
+// Connections taken per wake-up of the listener, so a flood does not starve served clients.
+constexpr int kAcceptsPerTurn = 64;
+// Bytes read from a client per wake-up; more waiting wakes the loop again.
+constexpr std::size_t kReadChunk = 16 * 1024;
+
+// Intervals the array works with; tests shorten them.
+struct SocketTiming {
+    int stallMs = kStallTimeoutMs;
+    int acceptPauseMs = kAcceptPauseMs;
+    net::KeepAlive keepAlive;  // first probe 30 s, every 10 s, 3 probes; user timeout 60 s
+};
 
 class QtSocketArray final : public QObject, public ISocketArray {
     Q_OBJECT
@@ -42,29 +77,69 @@ class QtSocketArray final : public QObject, public ISocketArray {
     std::size_t QueuedOutput(Integer index) const override;
     void Close(Integer index) override;
 
-    quint16 ListeningPort() const { return server_.serverPort(); }
-    // Where the listener takes connections (every IPv4 address unless set).
-    void SetListenAddress(const QHostAddress& address) { listenAddress_ = address; }
+    quint16 ListeningPort() const;
+    // Applies to connections taken from now on (intervals of the running checks at once).
+    void SetTiming(const SocketTiming& timing);
+    const SocketTiming& Timing() const { return timing_; }
+    // The client's descriptor, for tests that look at its options; kNoHandle if none.
+    net::Handle NativeHandle(Integer index) const;
+    // True while accepting rests for lack of descriptors.
+    bool AcceptPaused() const { return pauseTimer_.isActive(); }
+    // Where the listener takes connections, from the next Listen on.
+    void SetListenAddress(const QHostAddress& address);
     // Connections from outside these ranges are closed at once, unseen by the server.
     void SetAddressFilter(const AddressFilter& filter) { filter_ = filter; }
 
   private:
-    struct Element {
-        QPointer<QTcpSocket> socket;
-        bool open = false;
-        std::string peer;
+    // Notifiers may go while they signal: they are disabled and deleted from the event loop.
+    struct NotifierDeleter {
+        void operator()(QSocketNotifier* n) const;
     };
-    void OnNewConnection();
-    void Release(QTcpSocket* socket, bool abort);
+    using Notifier = std::unique_ptr<QSocketNotifier, NotifierDeleter>;
+    struct Client {
+        Long id = 0;  // the request it was taken from: tells a later connection in the slot apart
+        net::Handle handle = net::kNoHandle;
+        Notifier reader;  // off once the input ended or the connection failed
+        Notifier writer;  // made when output first waits, on only while some does
+        std::string in;   // read, not yet taken by ReadAll
+        std::string out;  // waiting for the kernel, from outAt
+        std::size_t outAt = 0;
+        qint64 lastProgressMs = 0;  // when queued output last moved (or began to wait)
+        bool moreWaiting = false;   // the last read filled its chunk
+        bool inputEnded = false;
+        bool gone = false;    // failed; Disconnected raised
+        bool jammed = false;  // put off for taking no output: reset on close
+        std::string peer;
+        std::size_t Queued() const { return out.size() - outAt; }
+    };
+
+    void OnAcceptable();
+    void ResumeAccepting();
+    void OnReadable(Integer index);
+    bool ReadSome(Integer index, Client& c, bool raiseNow);
+    void OnWritable(Integer index);
+    int Flush(Client& c);
+    void Fail(Integer index, Client& c, bool raiseNow);
+    void Watch();
+    void CheckClients();
+    void Release(Client& c, bool abort);
+    Notifier MakeNotifier(net::Handle h, QSocketNotifier::Type type);
+    Client* Find(Integer index);
+    const Client* Find(Integer index) const;
 
     ISocketEvents* events_ = nullptr;
-    QTcpServer server_;
-    std::map<Integer, Element> elements_;
-    QHash<Long, QTcpSocket*> pending_;
-    Long nextRequestId_ = 0;
-    QHostAddress listenAddress_{QHostAddress::AnyIPv4};
-    AddressFilter filter_;
+    SocketTiming timing_;
+    net::Handle listener_ = net::kNoHandle;
+    Notifier listenNotifier_;
+    QTimer pauseTimer_;
+    QTimer checkTimer_;  // runs while some client has output waiting or its input ended
+    QTimer replyCheck_;
     QElapsedTimer clock_;
+    std::map<Integer, std::unique_ptr<Client>> elements_;
+    QHash<Long, net::Handle> pending_;
+    Long nextRequestId_ = 0;
+    net::ListenAddress listenAddress_;
+    AddressFilter filter_;
 };
 
 }  // namespace qv

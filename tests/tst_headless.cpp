@@ -1,5 +1,7 @@
 // The real executable, headless: start-up, reports, history rows, SIGTERM and the settings
 // file it leaves behind.
+#include <sys/socket.h>
+
 #include "live.h"
 
 using namespace qv::test;
@@ -30,7 +32,10 @@ struct Run : ServerProcess {
         QTcpSocket c;
         if (!ConnectWhenListening(c, port)) return {};
         const QByteArray got = LiveServer::Receive(c, 17, 3000);
-        c.disconnectFromHost();
+        // Leaves with a reset, so the server sees it go without output to it.
+        const linger reset{1, 0};
+        ::setsockopt(int(c.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        c.abort();
         return got;
     }
 };

@@ -1,5 +1,7 @@
 // The whole path on the real adapters: TCP clients on 127.0.0.1, a pseudo-terminal as the
 // switcher.
+#include <sys/socket.h>
+
 #include <QRandomGenerator>
 
 #include "live.h"
@@ -46,7 +48,9 @@ void TestRelay::startsOnRealAdapters() {
     QCOMPARE(LiveServer::Receive(*c, 17), kLoggedIn);
     QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 1; }));
     QCOMPARE(s.view.rows.back().address, std::string("127.0.0.1"));
+    // An orderly close looks like a half-close until output finds the client gone.
     c->disconnectFromHost();
+    QVERIFY(s.pty.Write("Status\r\n"));
     QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }));
     QCOMPARE(s.view.rows.back().description, std::string("Client Disconnect"));
 }
@@ -271,6 +275,7 @@ void TestRelay::clientThatNeverReadsIsPutOff() {
 
 void TestRelay::thousandConnectCycles() {
     LiveServer s;
+    int statusLines = 0;
     for (int i = 0; i < 1000; ++i) {
         QTcpSocket c;
         c.connectToHost(QHostAddress::LocalHost, s.port);
@@ -280,8 +285,19 @@ void TestRelay::thousandConnectCycles() {
             c.write(
                 "\x14"
                 "12");  // half a unit left behind
-        c.disconnectFromHost();
-        QVERIFY(c.state() == QAbstractSocket::UnconnectedState || c.waitForDisconnected(1000));
+        if (i % 10 != 9) {
+            // Leaves with a reset: seen at once.
+            c.flush();
+            const linger reset{1, 0};
+            ::setsockopt(int(c.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            c.abort();
+        } else {
+            // Leaves in order: seen when the switcher's next output finds it gone.
+            c.disconnectFromHost();
+            if (c.state() != QAbstractSocket::UnconnectedState) c.waitForDisconnected(1000);
+            QVERIFY(s.pty.Write("Status " + QByteArray::number(++statusLines) + "\r\n"));
+            QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, 5000));
+        }
     }
     QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, kWaitMs));
     QVERIFY(s.server().ClientSlotCount() <= 3);

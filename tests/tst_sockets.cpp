@@ -1,0 +1,363 @@
+// Client connections as real networks treat them: clients that half-close, panels that vanish,
+// a full descriptor table, clients that stop reading. Loopback sockets, a pseudo-terminal as
+// the switcher, and a network namespace of the test's own for the vanished panel.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <csignal>
+
+#include "live.h"
+
+using namespace qv;
+using namespace qv::test;
+
+namespace {
+
+const QByteArray kGreeting = "Login Sucessful\r\n";
+const QByteArray kTake =
+    "\x14"
+    "003011";  // route source 11 to destination 3
+const QByteArray kTakeAnswer =
+    "\x18\x03"
+    "S011T003\x07"
+    "ACK";  // ^X^CS011T003^GACK
+
+// A plain client socket, blocking, connected to 127.0.0.1:port (-1 on failure).
+int RawConnect(quint16 port, int receiveBuffer = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads what arrives within ms, stopping early at the end of the stream or at n bytes.
+QByteArray RawReceive(int fd, qsizetype n, int ms) {
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < n && t.elapsed() < ms) {
+        char buf[4096];
+        const ssize_t r = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (r == 0) break;
+        if (r > 0)
+            got.append(buf, r);
+        else
+            QTest::qWait(5);
+    }
+    return got;
+}
+
+void CloseWithReset(int fd) {
+    const linger reset{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::close(fd);
+}
+
+int TcpState(int fd) {
+    tcp_info info{};
+    socklen_t n = sizeof info;
+    ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &n);
+    return info.tcpi_state;
+}
+
+int IntOption(int fd, int level, int name) {
+    int v = -1;
+    socklen_t n = sizeof v;
+    ::getsockopt(fd, level, name, &v, &n);
+    return v;
+}
+
+// CPU time (user + system) a process has used, in clock ticks.
+long CpuTicks(qint64 pid) {
+    const int fd =
+        ::open(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), O_RDONLY);
+    if (fd < 0) return -1;
+    char text[1024] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    const QByteArray stat(text, n > 0 ? n : 0);
+    // Fields after the command name, which ends with ')': state is field 3, utime 14, stime 15.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields[11].toLong() + fields[12].toLong() : -1;
+}
+
+// The real program in its own folder, on a free port.
+struct Program {
+    QTemporaryDir dir;
+    Pty pty;
+    QProcess proc;
+    quint16 port = FreePort();
+
+    // prefix: a program that starts ours (prlimit ...), or none.
+    void Start(const QStringList& prefix, const QStringList& extra) {
+        QFile ini(dir.filePath("quorvex.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=" +
+                  QByteArray::number(port) +
+                  "\r\nStay On Top=No\r\nMax List Size=25\r\nMaintain Log File=No\r\n"
+                  "Pass Thru=No\r\nPassword=\r\n");
+        ini.close();
+        QStringList args = prefix;
+        args << QStringLiteral(QUORVEX_BIN) << "--headless"
+             << "--dir" << dir.path() << extra;
+        const QString program = args.takeFirst();
+        proc.start(program, args);
+        QVERIFY(proc.waitForStarted(5000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const int fd = RawConnect(port);
+                if (fd < 0) return false;
+                CloseWithReset(fd);
+                return true;
+            },
+            10000));
+    }
+    ~Program() {
+        if (proc.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(proc.processId()), SIGTERM);
+            if (!proc.waitForFinished(5000)) proc.kill();
+        }
+    }
+};
+
+// Runs a command; true when it ran and succeeded.
+bool Run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// A network namespace with a veth pair into it, torn down on destruction.
+struct Namespace {
+    QString name, outer, inner, outerAddress, innerAddress;
+    bool up = false;
+
+    Namespace() {
+        const qint64 id = QCoreApplication::applicationPid() % 10000;
+        name = QStringLiteral("qvtest%1").arg(id);
+        outer = QStringLiteral("qvo%1").arg(id);
+        inner = QStringLiteral("qvi%1").arg(id);
+        const int net = int(id % 60) * 4;  // a /30 inside 192.0.2.0/24 (TEST-NET-1)
+        outerAddress = QStringLiteral("192.0.2.%1").arg(net + 1);
+        innerAddress = QStringLiteral("192.0.2.%1").arg(net + 2);
+        if (!Run("ip", {"netns", "add", name})) return;
+        up = Run("ip", {"link", "add", outer, "type", "veth", "peer", "name", inner}) &&
+             Run("ip", {"link", "set", inner, "netns", name}) &&
+             Run("ip", {"addr", "add", outerAddress + "/30", "dev", outer}) &&
+             Run("ip", {"link", "set", outer, "up"}) &&
+             Inside({"ip", "addr", "add", innerAddress + "/30", "dev", inner}) &&
+             Inside({"ip", "link", "set", inner, "up"});
+    }
+    ~Namespace() {
+        Run("ip", {"netns", "del", name});
+        Run("ip", {"link", "del", outer});  // normally gone with its peer already
+    }
+    bool Inside(const QStringList& command) {
+        return Run("ip", QStringList{"netns", "exec", name} + command);
+    }
+};
+
+}  // namespace
+
+class TestSockets : public QObject {
+    Q_OBJECT
+  private slots:
+    void halfClosingClientGetsItsAnswer();
+    void readmeTakeWithHalfClose();
+    void clientSocketsKeepAlive();
+    void vanishedPanelIsFound_data();
+    void vanishedPanelIsFound();
+    void fullDescriptorTableDoesNotSpin();
+    void clientThatNeverReadsIsCut();
+};
+
+void TestSockets::halfClosingClientGetsItsAnswer() {
+    LiveServer s;
+    const int fd = RawConnect(s.port);
+    QVERIFY(fd >= 0);
+    QCOMPARE(RawReceive(fd, kGreeting.size(), 5000), kGreeting);
+    QCOMPARE(::send(fd, kTake.constData(), kTake.size(), 0), ssize_t(kTake.size()));
+    QCOMPARE(::shutdown(fd, SHUT_WR), 0);
+    QCOMPARE(s.SwitcherReceives(kTake.size()), kTake);  // what it sent was interpreted
+    QTest::qWait(200);
+    QCOMPARE(s.state().ConnectionCount, Integer(1));
+    QVERIFY(s.view.rows.back().description != "Client Disconnect");
+    QVERIFY(s.pty.Write(kTakeAnswer));
+    QCOMPARE(RawReceive(fd, kTakeAnswer.size(), 5000), kTakeAnswer);
+    QVERIFY(s.pty.Write("Status\r\n"));  // later output reaches it too
+    QCOMPARE(RawReceive(fd, 8, 5000), QByteArray("Status\r\n"));
+    QCOMPARE(s.state().ConnectionCount, Integer(1));
+    // Closed altogether: the next output finds it gone, through the usual disconnect.
+    ::close(fd);
+    QVERIFY(s.pty.Write("Status\r\n"));
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, 10000));
+    QCOMPARE(s.view.rows.back().description, std::string("Client Disconnect"));
+    QVERIFY(!s.host->sockets().Connected(1));
+}
+
+void TestSockets::readmeTakeWithHalfClose() {
+    // printf '\x14003011' | nc -q1 127.0.0.1 PORT against the demo switcher: nc sends, shuts
+    // its sending side at the end of its input and reads for one more second.
+    Program p;
+    p.Start({}, {"--demo"});
+    const int fd = RawConnect(p.port);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::send(fd, kTake.constData(), kTake.size(), 0), ssize_t(kTake.size()));
+    QCOMPARE(::shutdown(fd, SHUT_WR), 0);
+    QCOMPARE(RawReceive(fd, kGreeting.size() + kTakeAnswer.size() + 1, 1000),
+             kGreeting + kTakeAnswer);
+    ::close(fd);
+}
+
+void TestSockets::clientSocketsKeepAlive() {
+    LiveServer s;
+    auto c = s.Connect();
+    QCOMPARE(LiveServer::Receive(*c, 17), kGreeting);
+    const int fd = s.host->sockets().NativeHandle(1);
+    QVERIFY(fd >= 0);
+    QCOMPARE(IntOption(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
+    QCOMPARE(IntOption(fd, IPPROTO_TCP, TCP_KEEPIDLE), 30);   // first probe after 30 s idle
+    QCOMPARE(IntOption(fd, IPPROTO_TCP, TCP_KEEPINTVL), 10);  // then every 10 s
+    QCOMPARE(IntOption(fd, IPPROTO_TCP, TCP_KEEPCNT), 3);     // 3 probes
+    const int userTimeout = IntOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT);
+    QVERIFY2(userTimeout >= 30000 && userTimeout <= 90000,
+             qPrintable(QString::number(userTimeout)));
+}
+
+void TestSockets::vanishedPanelIsFound_data() {
+    QTest::addColumn<bool>("outputWaiting");
+    QTest::newRow("idle") << false;
+    QTest::newRow("output unacknowledged") << true;
+}
+
+void TestSockets::vanishedPanelIsFound() {
+    QFETCH(bool, outputWaiting);
+    Namespace ns;
+    if (!ns.up) QSKIP("no network namespace here (needs root and ip netns)");
+    LiveServer s;
+    // Seconds instead of a minute; the kernel does the finding either way.
+    SocketTiming t;
+    t.keepAlive = {1, 1, 2, 3000};
+    s.host->sockets().SetTiming(t);
+    QProcess panel;  // a client inside the namespace that holds its connection and reads not
+    panel.start("ip", {"netns", "exec", ns.name, "bash", "-c",
+                       QStringLiteral("exec 3<>/dev/tcp/%1/%2 && exec sleep 60")
+                           .arg(ns.outerAddress)
+                           .arg(s.port)});
+    QVERIFY(panel.waitForStarted(5000));
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 1; }, 10000));
+    QCOMPARE(s.view.rows.back().address, ns.innerAddress.toStdString());
+    // The panel loses its network: nothing of it reaches the server any more, not even its end.
+    QVERIFY(ns.Inside({"ip", "link", "set", ns.inner, "down"}));
+    panel.kill();
+    panel.waitForFinished(5000);
+    if (outputWaiting) QVERIFY(s.pty.Write("Status\r\n"));
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, 30000));
+    QCOMPARE(s.view.rows.back().description, std::string("Client Disconnect"));
+    QCOMPARE(s.view.rows.back().address, ns.innerAddress.toStdString());
+    QVERIFY(!s.host->sockets().Connected(1));
+}
+
+void TestSockets::fullDescriptorTableDoesNotSpin() {
+    constexpr int kLimit = 48;
+    Program p;
+    p.Start({"prlimit", QStringLiteral("--nofile=%1:%1").arg(kLimit)},
+            {"--com", "1=" + p.pty.path()});
+    std::vector<int> clients;
+    for (int i = 0; i < 2 * kLimit; ++i) {
+        const int fd = RawConnect(p.port);
+        QVERIFY(fd >= 0);
+        clients.push_back(fd);
+    }
+    auto greeted = [&](std::vector<bool>& seen) {
+        int n = 0;
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            if (!seen[i] && clients[i] >= 0) {
+                char buf[64];
+                seen[i] = ::recv(clients[i], buf, sizeof buf, MSG_DONTWAIT) > 0;
+            }
+            n += seen[i];
+        }
+        return n;
+    };
+    std::vector<bool> seen(clients.size(), false);
+    QTest::qWait(1000);  // the table fills up
+    const int served = greeted(seen);
+    QVERIFY2(served > 0 && served < int(clients.size()), qPrintable(QString::number(served)));
+    // While the rest waits, the server rests between tries.
+    const long before = CpuTicks(p.proc.processId());
+    QTest::qWait(2000);
+    const long used = CpuTicks(p.proc.processId()) - before;
+    QVERIFY2(before >= 0, "no CPU figures for the server");
+    QVERIFY2(used * 100 < 5 * 2 * sysconf(_SC_CLK_TCK),
+             qPrintable(QStringLiteral("%1 ticks in 2 s").arg(used)));
+    // Connected clients are served meanwhile.
+    std::size_t first = 0;
+    while (!seen[first]) ++first;
+    QCOMPARE(::send(clients[first], kTake.constData(), kTake.size(), 0), ssize_t(kTake.size()));
+    QByteArray atSwitcher;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            atSwitcher += p.pty.ReadAvailable();
+            return atSwitcher.contains(kTake);
+        },
+        5000));
+    // Five leave: five that waited are taken.
+    int left = 0;
+    for (std::size_t i = 0; i < clients.size() && left < 5; ++i) {
+        if (!seen[i] || i == first) continue;
+        CloseWithReset(clients[i]);
+        clients[i] = -1;
+        ++left;
+    }
+    QVERIFY(QTest::qWaitFor([&] { return greeted(seen) >= served + 5; }, 10000));
+    for (int fd : clients)
+        if (fd >= 0) CloseWithReset(fd);
+}
+
+void TestSockets::clientThatNeverReadsIsCut() {
+    LiveServer s;
+    SocketTiming t;
+    t.stallMs = 1000;
+    s.host->sockets().SetTiming(t);
+    auto good = s.Connect();
+    QCOMPARE(LiveServer::Receive(*good, 17), QByteArray("Login Sucessful\r\n"));
+    const int stuck = RawConnect(s.port, 4096);  // and never reads
+    QVERIFY(stuck >= 0);
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 2; }));
+    // 600 KB of status lines: more than the kernel holds for it, less than the queue's cap.
+    const QByteArray block = QByteArray(6 * 1024 - 2, 's') + "\r\n";
+    qsizetype received = 0;
+    for (int i = 0; i < 100; ++i) {
+        QVERIFY(s.pty.Write(block));
+        received += good->readAll().size();
+    }
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            received += good->readAll().size();
+            return received >= 100 * block.size();
+        },
+        10000));  // the good client is not held up
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 1; }, 10000));
+    QCOMPARE(s.view.rows.back().description, std::string("Client Disconnect"));
+    QVERIFY(!s.host->sockets().Connected(2));
+    // Reset, not closed in order: nothing stays queued for it in the kernel.
+    QVERIFY(QTest::qWaitFor([&] { return TcpState(stuck) == TCP_CLOSE; }, 5000));
+    ::close(stuck);
+}
+
+QTEST_GUILESS_MAIN(TestSockets)
+#include "tst_sockets.moc"
