@@ -82,6 +82,12 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
         QStringLiteral("demo"),
         QStringLiteral("Run with a simulated switcher on a pseudo-terminal."));
     parser.addOption(demo);
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Serve a read-only status page, its JSON (/api/status) and metrics "
+                       "(/metrics) over HTTP on ADDRESS:PORT, for example 127.0.0.1:8125."),
+        QStringLiteral("ADDRESS:PORT"));
+    parser.addOption(status);
     parser.process(app);
 
     Parsed p;
@@ -100,12 +106,24 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
         }
         p.host.comDevices.insert(n, m.mid(eq + 1));
     }
+    if (parser.isSet(status)) {
+        qv::StatusEndpoint at;
+        if (!qv::ParseStatusEndpoint(parser.value(status), at)) {
+            std::fprintf(stderr,
+                         "quorvex: --status wants ADDRESS:PORT (an IP address, [IPv6] or "
+                         "localhost, and a port from 1 to 65535), got '%s'\n",
+                         qPrintable(parser.value(status)));
+            std::exit(2);
+        }
+        p.host.status = at;
+    }
     return p;
 }
 
 int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
     qv::HeadlessView view;
     qv::ServerHost host(options, view);
+    if (!host.StartStatusPage()) return 1;
     qv::Server& server = host.server();
     qv::HistoryPrinter printer;
     server.recorder().AddSink(printer);

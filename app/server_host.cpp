@@ -1,6 +1,7 @@
 #include "app/server_host.h"
 
 #include <QDir>
+#include <cstdio>
 
 namespace qv {
 
@@ -13,6 +14,29 @@ ServerHost::ServerHost(const HostOptions& options, IView& view)
         Ports{sockets_, serial_, files_, clock_, view,
               Timers{led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_}},
         folder.toStdString(), QDir::separator().toLatin1());
+    statusAt_ = options.status;
+}
+
+bool ServerHost::StartStatusPage() {
+    if (!statusAt_) return true;
+    status_ = std::make_unique<StatusServer>(*server_, sockets_);
+    QString error;
+    const QString where = statusAt_->address.protocol() == QAbstractSocket::IPv6Protocol
+                              ? QStringLiteral("[%1]:%2")
+                              : QStringLiteral("%1:%2");
+    const QString at = where.arg(statusAt_->address.toString()).arg(statusAt_->port);
+    if (!status_->Listen(*statusAt_, &error)) {
+        std::fprintf(stderr, "quorvex: --status cannot listen on %s: %s\n", qPrintable(at),
+                     qPrintable(error));
+        status_.reset();
+        return false;
+    }
+    if (!IsLoopbackOnly(statusAt_->address))
+        std::fprintf(stderr,
+                     "quorvex: the status page on %s is not bound to loopback: other machines "
+                     "can read it\n",
+                     qPrintable(at));
+    return true;
 }
 
 }  // namespace qv

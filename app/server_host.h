@@ -5,19 +5,22 @@
 #include <QMap>
 #include <QString>
 #include <memory>
+#include <optional>
 
 #include "components/file_system.h"
 #include "components/qt_clock.h"
 #include "components/qt_serial_port.h"
 #include "components/qt_socket_array.h"
 #include "components/qt_timer.h"
+#include "components/status_server.h"
 #include "core/server.h"
 
 namespace qv {
 
 struct HostOptions {
-    QString folder;                 // stands for the program's folder
-    QMap<int, QString> comDevices;  // COM n -> device path
+    QString folder;                        // stands for the program's folder
+    QMap<int, QString> comDevices;         // COM n -> device path
+    std::optional<StatusEndpoint> status;  // the status page, when asked for
 };
 
 class ServerHost {
@@ -26,6 +29,11 @@ class ServerHost {
     Server& server() { return *server_; }
     QtSocketArray& sockets() { return sockets_; }
     QtSerialPort& serial() { return serial_; }
+    // Starts the status page when the options ask for it, saying on stderr where it is bound if
+    // that is reachable from other machines. False (with the reason on stderr) if it cannot
+    // listen.
+    bool StartStatusPage();
+    StatusServer* status() { return status_.get(); }
 
   private:
     QtSocketArray sockets_;
@@ -34,6 +42,8 @@ class ServerHost {
     QtClock clock_;
     QtTimer led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_;
     std::unique_ptr<Server> server_;
+    std::optional<StatusEndpoint> statusAt_;
+    std::unique_ptr<StatusServer> status_;  // reads server_, so it goes first
 };
 
 }  // namespace qv
