@@ -97,18 +97,25 @@ class RequestGuard final : public QObject {
   private:
     void OnReadyRead() {
         if (tooLarge_) {
-            socket_->read(socket_->bytesAvailable());  // Qt's server gets nothing more
+            Drain();
             return;
         }
         pending_ += socket_->bytesAvailable();
         if (pending_ <= kMaxRequestBytes) return;
         tooLarge_ = true;
-        socket_->read(socket_->bytesAvailable());
+        Drain();
         socket_->write(
             "HTTP/1.1 413 Payload Too Large\r\nContent-Type: text/plain\r\n"
             "Content-Length: 18\r\nConnection: close\r\n\r\nRequest too large\n");
-        socket_->disconnectFromHost();
-        deadline_.start(kRequestDeadlineMs);  // a peer that never reads is cut then
+        // Open until the peer has read the answer and closes, or until the deadline: closing
+        // with its request still arriving would reset the connection and lose the answer.
+        deadline_.start(kRequestDeadlineMs);
+    }
+    // Throws away what has come (Qt's server holds it in a transaction until a request is
+    // whole), so that Qt's server sees nothing more of this request.
+    void Drain() {
+        if (socket_->isTransactionStarted()) socket_->commitTransaction();
+        socket_->read(socket_->bytesAvailable());
     }
     void Cut() {
         socket_->abort();
@@ -240,7 +247,14 @@ void StatusServer::Recorded(const ActivityRecord&) {
 
 QByteArray StatusServer::StatusBody() {
     const long long now = server_.clock().MonotonicMs();
-    if (snapshotStale_ || snapshot_.isEmpty() || now - snapshotAtMs_ >= kSnapshotMaxAgeMs) {
+    // A new record, a cleared list or a client coming or going shows at once; byte counts and
+    // lamps within kSnapshotMaxAgeMs.
+    const auto rows = server_.history().Rows().size();
+    const Integer connections = server_.state().ConnectionCount;
+    if (snapshotStale_ || snapshot_.isEmpty() || now - snapshotAtMs_ >= kSnapshotMaxAgeMs ||
+        rows != snapshotRows_ || connections != snapshotConnections_) {
+        snapshotRows_ = rows;
+        snapshotConnections_ = connections;
         snapshot_ = QJsonDocument(StatusJson()).toJson(QJsonDocument::Compact);
         snapshotAtMs_ = now;
         snapshotStale_ = false;

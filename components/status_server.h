@@ -77,6 +77,8 @@ class StatusServer final : public QObject, private IRecordSink {
     QByteArray snapshot_;           // the last JSON answer
     long long snapshotAtMs_ = 0;
     bool snapshotStale_ = true;
+    std::size_t snapshotRows_ = 0;
+    Integer snapshotConnections_ = 0;
 };
 
 }  // namespace qv
