@@ -110,6 +110,12 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
                        "(0: never, the default)."),
         QStringLiteral("SECONDS"));
     parser.addOption(loginTimeout);
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Serve a read-only status page, its JSON (/api/status) and metrics "
+                       "(/metrics) over HTTP on ADDRESS:PORT, for example 127.0.0.1:8125."),
+        QStringLiteral("ADDRESS:PORT"));
+    parser.addOption(status);
     parser.process(app);
 
     Parsed p;
@@ -141,12 +147,24 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
                       "whole seconds from 0 to " + std::to_string(kMaxLoginTimeoutS));
         p.host.loginTimeoutMs = seconds * 1000LL;
     }
+    if (parser.isSet(status)) {
+        qv::StatusEndpoint at;
+        if (!qv::ParseStatusEndpoint(parser.value(status), at)) {
+            std::fprintf(stderr,
+                         "quorvex: --status wants ADDRESS:PORT (an IP address, [IPv6] or "
+                         "localhost, and a port from 1 to 65535), got '%s'\n",
+                         qPrintable(parser.value(status)));
+            std::exit(2);
+        }
+        p.host.status = at;
+    }
     return p;
 }
 
 int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
     qv::HeadlessView view;
     qv::ServerHost host(options, view);
+    if (!host.StartStatusPage()) return 1;
     qv::Server& server = host.server();
     qv::HistoryPrinter printer;
     server.recorder().AddSink(printer);

@@ -1,6 +1,7 @@
 #include "app/server_host.h"
 
 #include <QDir>
+#include <cstdio>
 
 namespace qv {
 
@@ -16,8 +17,31 @@ ServerHost::ServerHost(const HostOptions& options, IView& view)
     server_->SetLoginTimeout(options.loginTimeoutMs);
     sockets_.SetListenAddress(options.listenAddress);
     sockets_.SetAddressFilter(options.allow);
-    status_ = std::make_unique<ServiceStatus>(*server_, notifier_);
-    server_->AddWatch(*status_);
+    service_ = std::make_unique<ServiceStatus>(*server_, notifier_);
+    server_->AddWatch(*service_);
+    statusAt_ = options.status;
+}
+
+bool ServerHost::StartStatusPage() {
+    if (!statusAt_) return true;
+    status_ = std::make_unique<StatusServer>(*server_, sockets_);
+    QString error;
+    const QString where = statusAt_->address.protocol() == QAbstractSocket::IPv6Protocol
+                              ? QStringLiteral("[%1]:%2")
+                              : QStringLiteral("%1:%2");
+    const QString at = where.arg(statusAt_->address.toString()).arg(statusAt_->port);
+    if (!status_->Listen(*statusAt_, &error)) {
+        std::fprintf(stderr, "quorvex: --status cannot listen on %s: %s\n", qPrintable(at),
+                     qPrintable(error));
+        status_.reset();
+        return false;
+    }
+    if (!IsLoopbackOnly(statusAt_->address))
+        std::fprintf(stderr,
+                     "quorvex: the status page on %s is not bound to loopback: other machines "
+                     "can read it\n",
+                     qPrintable(at));
+    return true;
 }
 
 }  // namespace qv

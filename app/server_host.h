@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QString>
 #include <memory>
+#include <optional>
 
 #include "app/service_status.h"
 #include "components/address_filter.h"
@@ -14,6 +15,7 @@
 #include "components/qt_socket_array.h"
 #include "components/qt_timer.h"
 #include "components/service_notifier.h"
+#include "components/status_server.h"
 #include "core/server.h"
 
 namespace qv {
@@ -22,8 +24,9 @@ struct HostOptions {
     QString folder;                 // stands for the program's folder
     QMap<int, QString> comDevices;  // COM n -> device path
     QHostAddress listenAddress{QHostAddress::AnyIPv4};
-    AddressFilter allow;           // empty: every address
-    long long loginTimeoutMs = 0;  // 0: never
+    AddressFilter allow;                   // empty: every address
+    long long loginTimeoutMs = 0;          // 0: never
+    std::optional<StatusEndpoint> status;  // the status page, when asked for
 };
 
 class ServerHost {
@@ -35,6 +38,11 @@ class ServerHost {
     // The service manager hears READY once start-up (Form_Load) has run; STOPPING comes from
     // the server when shut-down begins.
     void Started() { notifier_.Ready(); }
+    // Starts the status page when the options ask for it, saying on stderr where it is bound if
+    // that is reachable from other machines. False (with the reason on stderr) if it cannot
+    // listen.
+    bool StartStatusPage();
+    StatusServer* status() { return status_.get(); }
 
   private:
     QtSocketArray sockets_;
@@ -44,7 +52,9 @@ class ServerHost {
     QtClock clock_;
     QtTimer led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_, loginWait_;
     std::unique_ptr<Server> server_;
-    std::unique_ptr<ServiceStatus> status_;  // the manager's status line, fed by the server
+    std::unique_ptr<ServiceStatus> service_;  // the manager's status line, fed by the server
+    std::optional<StatusEndpoint> statusAt_;
+    std::unique_ptr<StatusServer> status_;  // reads server_, so it goes first
 };
 
 }  // namespace qv

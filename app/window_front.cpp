@@ -49,6 +49,7 @@ int RunWindow(QApplication& app, const HostOptions& options, const QString& scre
     QApplication::setFont(font);
     frmQuorvex window;
     ServerHost host(options, window);
+    if (!host.StartStatusPage()) return 1;
     window.Attach(host.server());
     OnStopSignal(&app, [&window] { window.close(); });  // SIGTERM closes the window: shut-down
     host.server().Form_Load();

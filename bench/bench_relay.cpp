@@ -1,12 +1,16 @@
 // Relay benchmarks on the real adapters: a pseudo-terminal as the switcher, a TCP client on
 // 127.0.0.1. Reports times; targets are in the README of this folder, not asserted anywhere.
-//   bench_relay [rounds]
+//   bench_relay [rounds] [--status]
+// --status runs the same with the status page open in headless Chromium, updating twice a
+// second, to show what the page costs the relay.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <cstdio>
 
+#include "browser.h"
+#include "components/status_server.h"
 #include "live.h"
 
 using namespace qv::test;
@@ -66,8 +70,29 @@ double CommandsMs(LiveServer& s, QTcpSocket& c, int units) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    const QStringList args = app.arguments();
+    const bool withPage = args.contains("--status");
+    const int rounds = args.size() > 1 && args[1] != "--status" ? std::max(1, args[1].toInt()) : 5;
     LiveServer s(IniKeys{{"Max List Size", "25"}});
+    std::unique_ptr<qv::StatusServer> status;
+    std::unique_ptr<HeadlessBrowser> browser;
+    if (withPage) {
+        status = std::make_unique<qv::StatusServer>(s.server(), s.host->sockets());
+        QString error;
+        if (!status->Listen({QHostAddress(QHostAddress::LocalHost), FreePort()}, &error)) {
+            std::fprintf(stderr, "status page: %s\n", qPrintable(error));
+            return 1;
+        }
+        browser = std::make_unique<HeadlessBrowser>();
+        if (!browser->Start() ||
+            !browser->Open(QStringLiteral("http://127.0.0.1:%1/").arg(status->Port())) ||
+            !browser->WaitFor("document.getElementById('state').textContent.startsWith('Live')",
+                              10000)) {
+            std::fprintf(stderr, "the page did not open in chromium\n");
+            return 1;
+        }
+        std::printf("with the status page open in headless Chromium\n");
+    }
     auto c = s.Connect();
     if (!c || LiveServer::Receive(*c, 17) != "Login Sucessful\r\n") {
         std::fprintf(stderr, "no client login on the relay\n");

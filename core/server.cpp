@@ -80,7 +80,8 @@ void Server::Form_Load() {
 }
 
 void Server::InitServer() {
-    ReadSettings(settings_, state_.AppPath, p_.files, p_.view);
+    // Through the mirror, so that the panels it sets are remembered for the status page.
+    ReadSettings(settings_, state_.AppPath, p_.files, view_);
     view_.SetCaption(Label::CmdHistory,
                      "Command History - [" + std::to_string(settings_.MaxListSize) + " Items]");
     ShowSerialCaption();

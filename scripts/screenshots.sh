@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the real program with the demo switcher under Xvfb, sends some traffic, and saves the
-# main window and each dialog as PNG in docs/ (or the folder given).
+# main window and each dialog as PNG in docs/ (or the folder given); then, headless with the
+# status page on, the page as headless Chromium shows it (status-page.png).
 #   scripts/screenshots.sh [OUT_DIR] [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,4 +23,21 @@ printf '\r\x04I01\x13POLL' >&3  # ready screen, table listing, a status poll
 sleep 0.5
 exec 3>&-
 wait $app || true
+
+# The status page, with a client logged in and some traffic in its history.
+rm -f "$dir/quorvex.ini"
+"$build/quorvex" --headless --demo --dir "$dir" --status 127.0.0.1:8125 >/dev/null 2>&1 &
+app=$!
+for _ in $(seq 1 50); do (exec 3<>/dev/tcp/127.0.0.1/1250) 2>/dev/null && break; sleep 0.1; done
+"$root/tools/quorvex-take" 3 11 >/dev/null
+exec 3<>/dev/tcp/127.0.0.1/1250
+printf '\r\x04I01\x13POLL' >&3
+sleep 1
+chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+    --disable-background-networking --disable-component-update --disable-sync \
+    --user-data-dir="$dir/chromium" --hide-scrollbars --window-size=800,1000 \
+    --virtual-time-budget=2000 --screenshot="$out/status-page.png" http://127.0.0.1:8125/ \
+    >/dev/null 2>&1
+exec 3>&-
+kill -TERM $app; wait $app || true
 ls "$out"/*.png

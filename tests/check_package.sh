@@ -13,7 +13,7 @@ dpkg -x "$deb" "$root"
 dpkg-deb -I "$deb" postinst >/dev/null
 "$root/usr/bin/quorvex" --version | grep -qx "quorvex 2.02"
 test -x "$root/usr/bin/quorvex-switcher-sim"
-grep -qx "ExecStart=/usr/bin/quorvex --headless --dir /var/lib/quorvex" "$root/usr/lib/systemd/system/quorvex.service"
+grep -qx "ExecStart=/usr/bin/quorvex --headless --dir /var/lib/quorvex --status 127.0.0.1:8125" "$root/usr/lib/systemd/system/quorvex.service"
 grep -qx "SupplementaryGroups=dialout" "$root/usr/lib/systemd/system/quorvex.service"
 grep -qx "Type=notify" "$root/usr/lib/systemd/system/quorvex.service"
 # The template for several switchers, one folder and one device file per instance.

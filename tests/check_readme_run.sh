@@ -23,6 +23,16 @@ case "$reply" in
     *"Login Sucessful"*'^X^CS011T003^GACK'*) ;;
     *) cat "$log"; echo "FAIL: no take answer"; exit 1 ;;
 esac
+# The status page the run command turns on, on loopback.
+grep -q "Status page: http://127.0.0.1:8125/" "$log" || { cat "$log"; echo "FAIL: no page address"; exit 1; }
+exec 4<>/dev/tcp/127.0.0.1/8125
+printf 'GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n' >&4
+status=$(timeout 2 cat <&4 || true)
+exec 4<&-
+case "$status" in
+    "HTTP/1.1 200"*'"tcpPort":1250'*) ;;
+    *) echo "$status"; echo "FAIL: no status JSON"; exit 1 ;;
+esac
 kill -TERM "$pid"; wait "$pid"; rc=$?; pid=
 [ "$rc" -eq 0 ] || { echo "FAIL: exit code $rc"; exit 1; }
 grep -q "Switcher COM1	^X3S011T003" "$log" || { cat "$log"; echo "FAIL: no history row"; exit 1; }
