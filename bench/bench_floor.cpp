@@ -68,8 +68,9 @@ constexpr Ns kSettleNs = 500 * kNsPerMs;  // before reading memory, so allocatio
 constexpr int kCpuClients = 100;
 constexpr Ns kCpuStreamNs = 5 * kNsPerS;
 
-// Connections are made this many at a time: below the listen backlog of either server.
-constexpr int kConnectBatch = 32;
+// Connections are made this many at a time: below the listen backlog of either server (ser2net
+// listens with a backlog of 5; a connection beyond it waits for a SYN retry or stalls).
+constexpr int kConnectBatch = 4;
 // Longest wait for any one thing: a sample, a batch of greetings, a server to listen or stop.
 constexpr Ns kWaitNs = 10 * kNsPerS;
 constexpr Ns kRetryNs = 20 * kNsPerMs;
@@ -448,13 +449,15 @@ struct Memory {
 Memory MemoryOf(pid_t pid) {
     std::ifstream f("/proc/" + std::to_string(pid) + "/smaps_rollup");
     Memory m;
-    for (std::string key; f >> key;) {
+    // The first line names the address range; then one "Key: value kB" a line.
+    for (std::string line; std::getline(f, line);) {
+        std::istringstream l(line);
+        std::string key;
         long kb = 0;
-        f >> kb;
+        if (!(l >> key >> kb)) continue;
         if (key == "Rss:") m.rss = kb;
         if (key == "Pss:") m.pss = kb;
         if (key == "Private_Clean:" || key == "Private_Dirty:") m.priv += kb;
-        f.ignore(256, '\n');
     }
     return m;
 }
