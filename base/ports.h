@@ -128,6 +128,10 @@ class ISocketArray {
     virtual std::string ReadAll(Integer index) = 0;
     // Overflow: the client's pending output passed the cap.
     virtual WriteResult Write(Integer index, std::string_view text) = 0;
+    // Output written from HoldOutput until SendHeldOutput leaves then, in one write per client
+    // (a run of pieces relayed at once costs one system call per client, not one per piece).
+    virtual void HoldOutput() = 0;
+    virtual void SendHeldOutput() = 0;
     // Output written to element i and not yet taken by the network.
     virtual std::size_t QueuedOutput(Integer index) const = 0;
     // Action 7; raises no disconnect event.

@@ -293,6 +293,12 @@ ISocketArray::WriteResult QtSocketArray::Write(Integer index, std::string_view t
     Client* c = Find(index);
     if (!c || c->handle == net::kNoHandle || c->gone) return WriteResult::Failed;
     if (c->Queued() + text.size() > kPendingOutputCap) return WriteResult::Overflow;
+    if (holding_ && (c->held || c->Queued() == 0)) {
+        if (!c->held) held_.push_back(index);
+        c->held = true;
+        c->out.append(text);
+        return WriteResult::Ok;
+    }
     std::size_t sent = 0;
     if (c->Queued() == 0) {
         // Straight to the kernel while nothing waits ahead of this text.
@@ -317,6 +323,33 @@ ISocketArray::WriteResult QtSocketArray::Write(Integer index, std::string_view t
     c->writer->setEnabled(true);
     Watch();
     return WriteResult::Ok;
+}
+
+void QtSocketArray::SendHeldOutput() {
+    holding_ = false;
+    std::vector<Integer> held;
+    held.swap(held_);
+    for (Integer index : held) {
+        Client* c = Find(index);
+        if (!c || !c->held) continue;
+        c->held = false;
+        if (c->handle == net::kNoHandle || c->gone) continue;
+        if (Flush(*c) != 0) {
+            Fail(index, *c, false);
+            continue;
+        }
+        if (c->inputEnded && !replyCheck_.isActive()) replyCheck_.start();
+        if (c->Queued() == 0) continue;
+        // The kernel took only part: the rest waits like any output that waits.
+        c->lastProgressMs = clock_.elapsed();
+        if (!c->writer) {
+            c->writer = MakeNotifier(c->handle, QSocketNotifier::Write);
+            connect(c->writer.get(), &QSocketNotifier::activated, this,
+                    [this, index] { OnWritable(index); });
+        }
+        c->writer->setEnabled(true);
+        Watch();
+    }
 }
 
 int QtSocketArray::Flush(Client& c) {

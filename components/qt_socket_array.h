@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "base/ports.h"
 #include "components/address_filter.h"
@@ -75,6 +76,8 @@ class QtSocketArray final : public QObject, public ISocketArray {
     std::string ReadAll(Integer index) override;
     WriteResult Write(Integer index, std::string_view text) override;
     std::size_t QueuedOutput(Integer index) const override;
+    void HoldOutput() override { holding_ = true; }
+    void SendHeldOutput() override;
     void Close(Integer index) override;
 
     quint16 ListeningPort() const;
@@ -109,6 +112,7 @@ class QtSocketArray final : public QObject, public ISocketArray {
         bool inputEnded = false;
         bool gone = false;    // failed; Disconnected raised
         bool jammed = false;  // put off for taking no output: reset on close
+        bool held = false;    // its queue is output held back, not yet offered to the kernel
         std::string peer;
         std::size_t Queued() const { return out.size() - outAt; }
     };
@@ -139,6 +143,8 @@ class QtSocketArray final : public QObject, public ISocketArray {
     QHash<Long, net::Handle> pending_;
     Long nextRequestId_ = 0;
     net::ListenAddress listenAddress_;
+    bool holding_ = false;
+    std::vector<Integer> held_;  // clients with output held
     AddressFilter filter_;
 };
 

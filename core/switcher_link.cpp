@@ -40,7 +40,9 @@ void Server::OnComm(Integer commEvent) {
     }
     line_.SerialBuffer.append(work);
     p_.timers.CmndChk.SetEnabled(true);
+    p_.sockets.HoldOutput();
     DrainSerial(line_, settings_.PassThruMode, state_.IdleTicks, false, *this);
+    p_.sockets.SendHeldOutput();
 }
 
 void Server::PortLost(const ComponentError& error) {
@@ -96,7 +98,9 @@ void Server::tmrCmndChk_Timer() {
         p_.timers.CmndChk.SetEnabled(false);
         view_.SetLampColour(Lamp::Serial, kColourRed);
     } else {
+        p_.sockets.HoldOutput();
         DrainSerial(line_, settings_.PassThruMode, state_.IdleTicks, true, *this);
+        p_.sockets.SendHeldOutput();
     }
     SerialCleanup(line_, state_.IdleTicks);
 }

@@ -64,6 +64,7 @@ struct Link final : ClientLink {
     std::vector<std::string> logged;
     std::vector<std::string> replies;
 
+    void PasswordChecked(Integer, bool) override {}
     void TcptoSerial(std::string_view unit) override {
         FUZZ_CHECK(slot->LoggedIn, "a client that is not logged in forwarded a unit");
         FUZZ_CHECK(!unit.empty(), "an empty unit was forwarded");

@@ -137,6 +137,8 @@ class FakeSockets final : public ISocketArray {
         e.writes.emplace_back(text);
         return WriteResult::Ok;
     }
+    void HoldOutput() override {}
+    void SendHeldOutput() override {}
     std::size_t QueuedOutput(Integer i) const override {
         auto it = elements.find(i);
         return it == elements.end() ? 0 : it->second.queued;
