@@ -144,6 +144,8 @@ class ISerialEvents {
     virtual void OnComm(Integer commEvent) = 0;
     // The device went away under the open port; the port is closed.
     virtual void PortLost(const ComponentError& error) = 0;
+    // The device of a port that could not be opened (or was lost) may be there again.
+    virtual void DeviceMayBeBack() {}
 };
 
 constexpr Integer kCommEventReceive = 2;  // received characters are waiting

@@ -1,6 +1,7 @@
 #include "components/qt_serial_port.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStringList>
 
@@ -114,8 +115,11 @@ void QtSerialPort::SetPortOpen(bool open) {
                                                                               : kErrHardware;
         const std::string text = port_.errorString().toStdString();
         port_.clearError();
+        WatchForReturn();
         throw ComponentError(number, text);
     }
+    delete returnWatch_;
+    returnWatch_ = nullptr;
     if (!(port_.setBaudRate(parsed_.baud) && port_.setParity(parsed_.parity) &&
           port_.setDataBits(parsed_.dataBits) && port_.setStopBits(parsed_.stopBits) &&
           port_.setFlowControl(QSerialPort::NoFlowControl))) {
@@ -176,7 +180,25 @@ void QtSerialPort::Lose(const std::string& reason) {
     port_.close();
     port_.clearError();
     emit OpenChanged(false);
+    WatchForReturn();
     if (events_) events_->PortLost(ComponentError(kErrHardware, reason));
+}
+
+void QtSerialPort::WatchForReturn() {
+    // A plugged-in adapter's node appears in its folder (/dev, or where a udev link points
+    // from); the server then tries at once instead of at its next back-off step.
+    const QString folder = QFileInfo(device_).absolutePath();
+    if (returnWatch_ && returnWatch_->directories().contains(folder)) return;
+    delete returnWatch_;
+    returnWatch_ = new QFileSystemWatcher(this);
+    if (!returnWatch_->addPath(folder)) return;
+    connect(returnWatch_, &QFileSystemWatcher::directoryChanged, this,
+            &QtSerialPort::OnFolderChanged);
+}
+
+void QtSerialPort::OnFolderChanged() {
+    if (port_.isOpen() || !QFileInfo::exists(device_)) return;
+    if (events_) events_->DeviceMayBeBack();
 }
 
 #ifdef Q_OS_UNIX

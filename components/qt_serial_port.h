@@ -2,6 +2,7 @@
 // (e.g. COM 1 is /dev/ttyS0, or whatever --com 1=DEVICE says).
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QSerialPort>
 #include <functional>
@@ -59,6 +60,9 @@ class QtSerialPort final : public QObject, public ISerialPort {
     // Why the open device is gone, or nothing while it is still there.
     std::optional<std::string> LossReason() const;
     void Lose(const std::string& reason);
+    // Watches the folder of the device that is not there, to say when it may be back.
+    void WatchForReturn();
+    void OnFolderChanged();
 
     DeviceMap devices_;
     ISerialEvents* events_ = nullptr;
@@ -71,6 +75,7 @@ class QtSerialPort final : public QObject, public ISerialPort {
     // of the same device, watched on its own, sees the hang-up.
     int watchFd_ = -1;
     QSocketNotifier* watch_ = nullptr;
+    QFileSystemWatcher* returnWatch_ = nullptr;
 };
 
 // The default device of COM n on this platform.

@@ -182,6 +182,7 @@ class Server final : public ISocketEvents,
     // Serial events.
     void OnComm(Integer commEvent) override;
     void PortLost(const ComponentError& error) override;
+    void DeviceMayBeBack() override;
 
     // Timer ticks.
     void tmrSerialRetry_Timer();

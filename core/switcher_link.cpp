@@ -72,6 +72,11 @@ void Server::SerialLinkDown() {
     StatusChanged();
 }
 
+void Server::DeviceMayBeBack() {
+    // Tried now rather than at the next back-off step; a failure keeps the steps as they were.
+    if (state_.SerialLink == SerialLinkState::Down) tmrSerialRetry_Timer();
+}
+
 void Server::tmrSerialRetry_Timer() {
     if (state_.SerialLink != SerialLinkState::Down) {
         p_.timers.SerialRetry.SetEnabled(false);
