@@ -315,14 +315,18 @@ ISocketArray::WriteResult QtSocketArray::Write(Integer index, std::string_view t
         c->lastProgressMs = clock_.elapsed();  // from now on output waits for this client
     }
     c->out.append(text.substr(sent));
-    if (!c->writer) {
-        c->writer = MakeNotifier(c->handle, QSocketNotifier::Write);
-        connect(c->writer.get(), &QSocketNotifier::activated, this,
+    WaitForRoom(index, *c);
+    return WriteResult::Ok;
+}
+
+void QtSocketArray::WaitForRoom(Integer index, Client& c) {
+    if (!c.writer) {
+        c.writer = MakeNotifier(c.handle, QSocketNotifier::Write);
+        connect(c.writer.get(), &QSocketNotifier::activated, this,
                 [this, index] { OnWritable(index); });
     }
-    c->writer->setEnabled(true);
+    c.writer->setEnabled(true);
     Watch();
-    return WriteResult::Ok;
 }
 
 void QtSocketArray::SendHeldOutput() {
@@ -342,13 +346,7 @@ void QtSocketArray::SendHeldOutput() {
         if (c->Queued() == 0) continue;
         // The kernel took only part: the rest waits like any output that waits.
         c->lastProgressMs = clock_.elapsed();
-        if (!c->writer) {
-            c->writer = MakeNotifier(c->handle, QSocketNotifier::Write);
-            connect(c->writer.get(), &QSocketNotifier::activated, this,
-                    [this, index] { OnWritable(index); });
-        }
-        c->writer->setEnabled(true);
-        Watch();
+        WaitForRoom(index, *c);
     }
 }
 

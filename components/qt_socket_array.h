@@ -123,6 +123,8 @@ class QtSocketArray final : public QObject, public ISocketArray {
     bool ReadSome(Integer index, Client& c, bool raiseNow);
     void OnWritable(Integer index);
     int Flush(Client& c);
+    // Output waits for c: the write notifier (made on first need) wakes when there is room.
+    void WaitForRoom(Integer index, Client& c);
     void Fail(Integer index, Client& c, bool raiseNow);
     void Watch();
     void CheckClients();
