@@ -22,6 +22,9 @@ void HistoryPrinter::Recorded(const ActivityRecord& row) {
     std::fputc('\t', out_);
     std::fwrite(row.description.data(), 1, row.description.size(), out_);
     std::fputc('\n', out_);
+}
+
+void HistoryPrinter::RecordsEnded() {
     std::fflush(out_);
 }
 

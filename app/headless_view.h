@@ -28,11 +28,12 @@ class HeadlessView final : public IView {
     std::FILE* err_;
 };
 
-// Prints every record to out as "address<TAB>description", flushed at once.
+// Prints every record to out as "address<TAB>description", flushed at the end of each run.
 class HistoryPrinter final : public IRecordSink {
   public:
     explicit HistoryPrinter(std::FILE* out = stdout) : out_(out) {}
     void Recorded(const ActivityRecord& record) override;
+    void RecordsEnded() override;
 
   private:
     std::FILE* out_;

@@ -50,7 +50,8 @@ constexpr Long kErrConnectionReset = 24058;      // the peer closed
 inline std::string ErrorText(std::string_view context, Long number, std::string_view description) {
     std::string s(context);
     s += "\r\rError # ";
-    s += number < 0 ? std::to_string(number) : " " + std::to_string(number);
+    if (number >= 0) s += ' ';  // where a minus sign would stand
+    s += std::to_string(number);
     s += " - ";
     s += description;
     return s;

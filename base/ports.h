@@ -130,6 +130,8 @@ class ISocketArray {
     virtual WriteResult Write(Integer index, std::string_view text) = 0;
     // Output written from HoldOutput until SendHeldOutput leaves then, in one write per client
     // (a run of pieces relayed at once costs one system call per client, not one per piece).
+    // Under a steady stream the array may gather several runs into one write, briefly; later
+    // output to a client never overtakes its held output.
     virtual void HoldOutput() = 0;
     virtual void SendHeldOutput() = 0;
     // Output written to element i and not yet taken by the network.

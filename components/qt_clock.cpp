@@ -29,10 +29,18 @@ long long QtClock::MonotonicMs() const {
 }
 
 LocalDateTime QtClock::Now() const {
-    const QDateTime now = QDateTime::currentDateTime();
+    // The local time is worked out once a second: each working-out looks at the time-zone
+    // file again, and a burst of records would otherwise pay for that per record.
+    const long long second = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    if (second == cachedSecond_) return cached_;
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(second);
     const QDate d = now.date();
     const QTime t = now.time();
-    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+    cached_ = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+    cachedSecond_ = second;
+    return cached_;
 }
 
 }  // namespace qv

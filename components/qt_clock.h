@@ -17,6 +17,8 @@ class QtClock final : public IClock {
 
   private:
     DateTimePatterns patterns_;
+    mutable long long cachedSecond_ = -1;
+    mutable LocalDateTime cached_{};
 };
 
 }  // namespace qv

@@ -45,21 +45,27 @@ void QtSocketArray::NotifierDeleter::operator()(QSocketNotifier* n) const {
     n->deleteLater();
 }
 
-QtSocketArray::QtSocketArray(QObject* parent) : QObject(parent) {
+QtSocketArray::QtSocketArray(QObject* parent)
+    : QObject(parent), poller_([this](std::uint64_t key, bool readable, bool writable) {
+          OnReady(key, readable, writable);
+      }) {
     clock_.start();
     pauseTimer_.setSingleShot(true);
     connect(&pauseTimer_, &QTimer::timeout, this, &QtSocketArray::ResumeAccepting);
     connect(&checkTimer_, &QTimer::timeout, this, &QtSocketArray::CheckClients);
     replyCheck_.setSingleShot(true);
     replyCheck_.setInterval(kReplyCheckMs);
+    gatherTimer_.setSingleShot(true);
+    gatherTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&gatherTimer_, &QTimer::timeout, this, &QtSocketArray::FanOut);
     connect(&replyCheck_, &QTimer::timeout, this, &QtSocketArray::CheckClients);
     SetTiming(timing_);
 }
 
 QtSocketArray::~QtSocketArray() {
     // Going down: nothing waits for a slow reader, nothing stays queued in the kernel.
-    for (auto& [i, c] : elements_)
-        if (c->handle != net::kNoHandle) Release(*c, true);
+    for (auto& c : elements_)
+        if (c && c->handle != net::kNoHandle) Release(*c, true);
     for (net::Handle h : std::as_const(pending_)) net::Abort(h);
     CloseListener();
 }
@@ -167,44 +173,67 @@ void QtSocketArray::ResumeAccepting() {
 // ---- client elements ----
 
 QtSocketArray::Client* QtSocketArray::Find(Integer index) {
-    auto it = elements_.find(index);
-    return it == elements_.end() ? nullptr : it->second.get();
+    return index >= 0 && std::size_t(index) < elements_.size() ? elements_[index].get() : nullptr;
 }
 
 const QtSocketArray::Client* QtSocketArray::Find(Integer index) const {
-    auto it = elements_.find(index);
-    return it == elements_.end() ? nullptr : it->second.get();
+    return index >= 0 && std::size_t(index) < elements_.size() ? elements_[index].get() : nullptr;
+}
+
+std::unique_ptr<QtSocketArray::Client>& QtSocketArray::Element(Integer index) {
+    if (std::size_t(index) >= elements_.size()) elements_.resize(std::size_t(index) + 1);
+    return elements_[index];
 }
 
 void QtSocketArray::CreateElement(Integer index) {
-    auto& c = elements_[index];
+    if (index < 0) return;
+    auto& c = Element(index);
     if (!c) c = std::make_unique<Client>();
 }
 
 void QtSocketArray::RemoveElement(Integer index) {
-    auto it = elements_.find(index);
-    if (it == elements_.end()) return;
-    if (it->second->handle != net::kNoHandle) Release(*it->second, false);
-    elements_.erase(it);
+    Client* c = Find(index);
+    if (!c) return;
+    if (c->handle != net::kNoHandle) Release(*c, false);
+    elements_[index].reset();
+    while (!elements_.empty() && !elements_.back()) elements_.pop_back();
 }
 
 void QtSocketArray::Accept(Integer index, Long requestId) {
+    if (index < 0) throw ComponentError(kErrInvalidValue, "Invalid property value");
     auto p = pending_.find(requestId);
     if (p == pending_.end()) throw ComponentError(24038, "Invalid socket handle");
     const net::Handle h = p.value();
     pending_.erase(p);
-    auto& slot = elements_[index];
+    auto& slot = Element(index);
     if (slot && slot->handle != net::kNoHandle) Release(*slot, true);
     slot = std::make_unique<Client>();
     Client& c = *slot;
     c.id = requestId;
+    c.key = std::uint64_t(std::uint32_t(index)) << 32 | std::uint32_t(requestId);
     c.handle = h;
     c.peer = net::PeerAddress(h);
     net::SetClientOptions(h, timing_.keepAlive);
-    // Text or a failure that came before the take-over wakes the notifier from the event loop.
-    c.reader = MakeNotifier(h, QSocketNotifier::Read);
-    connect(c.reader.get(), &QSocketNotifier::activated, this,
-            [this, index] { OnReadable(index); });
+    // Text or a failure that came before the take-over wakes the poller from the event loop.
+    WatchFor(c, true, false);
+}
+
+void QtSocketArray::WatchFor(Client& c, bool read, bool write) {
+    if (c.reading == read && c.writing == write) return;
+    c.reading = read;
+    c.writing = write;
+    poller_.Watch(c.handle, c.key, read, write);
+}
+
+void QtSocketArray::OnReady(std::uint64_t key, bool readable, bool writable) {
+    const auto index = static_cast<Integer>(key >> 32);
+    const auto live = [&] {
+        const Client* c = Find(index);
+        return c && c->key == key && c->handle != net::kNoHandle && !c->gone;
+    };
+    if (writable && live() && Find(index)->writing) OnWritable(index);
+    // The write's failure may have been raised, and its handler may have closed the slot.
+    if (readable && live() && Find(index)->reading) OnReadable(index);
 }
 
 void QtSocketArray::Refuse(Long requestId) {
@@ -249,7 +278,7 @@ bool QtSocketArray::ReadSome(Integer index, Client& c, bool raiseNow) {
             // The client shut its sending side: it may still be waiting for answers. The end
             // stays readable, so the notifier goes off; failures are looked for by the checks.
             c.inputEnded = true;
-            if (c.reader) c.reader->setEnabled(false);
+            WatchFor(c, false, c.writing);
             if (!replyCheck_.isActive()) replyCheck_.start();  // output just sent may bring one
             Watch();
             return false;
@@ -293,7 +322,8 @@ ISocketArray::WriteResult QtSocketArray::Write(Integer index, std::string_view t
     Client* c = Find(index);
     if (!c || c->handle == net::kNoHandle || c->gone) return WriteResult::Failed;
     if (c->Queued() + text.size() > kPendingOutputCap) return WriteResult::Overflow;
-    if (holding_ && (c->held || c->Queued() == 0)) {
+    // Held output is joined, not overtaken: it is all this client's queue.
+    if (c->held || (holding_ && c->Queued() == 0)) {
         if (!c->held) held_.push_back(index);
         c->held = true;
         c->out.append(text);
@@ -315,22 +345,34 @@ ISocketArray::WriteResult QtSocketArray::Write(Integer index, std::string_view t
         c->lastProgressMs = clock_.elapsed();  // from now on output waits for this client
     }
     c->out.append(text.substr(sent));
-    WaitForRoom(index, *c);
+    WaitForRoom(*c);
     return WriteResult::Ok;
 }
 
-void QtSocketArray::WaitForRoom(Integer index, Client& c) {
-    if (!c.writer) {
-        c.writer = MakeNotifier(c.handle, QSocketNotifier::Write);
-        connect(c.writer.get(), &QSocketNotifier::activated, this,
-                [this, index] { OnWritable(index); });
-    }
-    c.writer->setEnabled(true);
+void QtSocketArray::WaitForRoom(Client& c) {
+    WatchFor(c, c.reading, true);
     Watch();
 }
 
 void QtSocketArray::SendHeldOutput() {
     holding_ = false;
+    const qint64 now = clock_.nsecsElapsed();
+    const bool streaming = now - lastRunNs_ < qint64(timing_.streamGapMs) * kNsPerMs;
+    lastRunNs_ = now;
+    if (gatherTimer_.isActive()) return;  // this run joins the fan-out already due
+    // Under a steady stream the fan-out to every client may not take more than its share of
+    // the time: output gathers until the next may go, so several runs leave as one write per
+    // client. A run after a quiet spell, or a fan-out that costs little, goes at once.
+    const qint64 wait = nextFanOutNs_ - now;
+    if (streaming && wait >= kGatherMinNs) {
+        gatherTimer_.start(int((wait + kNsPerMs - 1) / kNsPerMs));
+        return;
+    }
+    FanOut();
+}
+
+void QtSocketArray::FanOut() {
+    const qint64 start = clock_.nsecsElapsed();
     std::vector<Integer> held;
     held.swap(held_);
     for (Integer index : held) {
@@ -346,8 +388,13 @@ void QtSocketArray::SendHeldOutput() {
         if (c->Queued() == 0) continue;
         // The kernel took only part: the rest waits like any output that waits.
         c->lastProgressMs = clock_.elapsed();
-        WaitForRoom(index, *c);
+        WaitForRoom(*c);
     }
+    const qint64 cost = clock_.nsecsElapsed() - start;
+    const qint64 most = qint64(timing_.gatherMaxMs) * kNsPerMs;
+    nextFanOutNs_ =
+        start +
+        (cost >= most / timing_.fanOutShareInverse ? most : cost * timing_.fanOutShareInverse);
 }
 
 int QtSocketArray::Flush(Client& c) {
@@ -361,7 +408,7 @@ int QtSocketArray::Flush(Client& c) {
     if (c.Queued() == 0) {
         std::string().swap(c.out);  // an idle client holds no buffer
         c.outAt = 0;
-        if (c.writer) c.writer->setEnabled(false);
+        WatchFor(c, c.reading, false);
     } else if (c.outAt >= kCompactAt && c.outAt * 2 >= c.out.size()) {
         c.out.erase(0, c.outAt);
         c.outAt = 0;
@@ -380,8 +427,7 @@ void QtSocketArray::OnWritable(Integer index) {
 void QtSocketArray::Fail(Integer index, Client& c, bool raiseNow) {
     if (c.gone) return;
     c.gone = true;
-    if (c.reader) c.reader->setEnabled(false);
-    if (c.writer) c.writer->setEnabled(false);
+    WatchFor(c, false, false);
     if (raiseNow) {
         if (events_) events_->Disconnected(index);
         return;
@@ -402,20 +448,22 @@ void QtSocketArray::CheckClients() {
     const qint64 now = clock_.elapsed();
     std::vector<Integer> failed;
     bool needed = false;
-    for (auto& [index, c] : elements_) {
-        if (c->handle == net::kNoHandle || c->gone) continue;
-        if (c->Queued() > 0) {
+    for (std::size_t index = 0; index < elements_.size(); ++index) {
+        Client* c = elements_[index].get();
+        if (!c || c->handle == net::kNoHandle || c->gone) continue;
+        // Output held for gathering is not waiting for the client.
+        if (c->Queued() > 0 && !c->held) {
             needed = true;
             if (now - c->lastProgressMs >= timing_.stallMs) {
                 c->jammed = true;  // its close resets, so no output stays behind in the kernel
-                failed.push_back(index);
+                failed.push_back(Integer(index));
                 continue;
             }
         }
         if (c->inputEnded) {
             needed = true;
             // A reset or a dead peer leaves an error on the socket even with no one reading.
-            if (net::PendingError(c->handle) != 0) failed.push_back(index);
+            if (net::PendingError(c->handle) != 0) failed.push_back(Integer(index));
         }
     }
     if (!needed) checkTimer_.stop();
@@ -433,8 +481,7 @@ void QtSocketArray::Close(Integer index) {
 void QtSocketArray::Release(Client& c, bool abort) {
     // Our own close raises no event: the notifiers go first. What the kernel takes now is
     // sent; a client that cannot take the rest at once is reset rather than waited for.
-    c.reader.reset();
-    c.writer.reset();
+    WatchFor(c, false, false);
     if (!abort && !c.gone && !c.jammed && c.Queued() > 0 && Flush(c) != 0) abort = true;
     if (abort || c.gone || c.jammed || c.Queued() > 0)
         net::Abort(c.handle);

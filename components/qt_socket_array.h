@@ -1,7 +1,7 @@
-// The socket control array over the platform's own sockets, watched by QSocketNotifier:
-// element 0 listens (every IPv4 address unless told otherwise), elements 1.. carry one
-// client each. Events are raised from the
-// event loop, never from inside a call.
+// The socket control array over the platform's own sockets: element 0 listens (every IPv4
+// address unless told otherwise) under a QSocketNotifier, elements 1.. carry one client each,
+// watched together through a SocketPoller. Events are raised from the event loop, never from
+// inside a call.
 //
 // The array owns its descriptors because QTcpSocket takes the end of a client's sending side
 // for the end of the connection; a client that half-closes (sends its command, then shuts its
@@ -23,13 +23,14 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <map>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "base/ports.h"
 #include "components/address_filter.h"
 #include "components/native_socket.h"
+#include "components/socket_poller.h"
 
 namespace qv {
 
@@ -48,11 +49,23 @@ constexpr int kAcceptPauseMs = 250;
 constexpr int kAcceptsPerTurn = 64;
 // Bytes read from a client per wake-up; more waiting wakes the loop again.
 constexpr std::size_t kReadChunk = 16 * 1024;
+// Gathering under a stream: runs of output less than kStreamGapMs apart make a stream. While
+// one goes on, a fan-out to every client is followed by kFanOutShareInverse times its own cost
+// before the next (so fan-outs take at most about an eighth of the time), but never by more than
+// kGatherMaxMs; a wait shorter than kGatherMinNs is not worth a timer.
+constexpr int kStreamGapMs = 2;
+constexpr qint64 kFanOutShareInverse = 8;
+constexpr int kGatherMaxMs = 4;
+constexpr qint64 kNsPerMs = 1000000;
+constexpr qint64 kGatherMinNs = kNsPerMs / 2;
 
 // Intervals the array works with; tests shorten them.
 struct SocketTiming {
     int stallMs = kStallTimeoutMs;
     int acceptPauseMs = kAcceptPauseMs;
+    int streamGapMs = kStreamGapMs;
+    qint64 fanOutShareInverse = kFanOutShareInverse;
+    int gatherMaxMs = kGatherMaxMs;
     net::KeepAlive keepAlive;  // first probe 30 s, every 10 s, 3 probes; user timeout 60 s
 };
 
@@ -101,11 +114,12 @@ class QtSocketArray final : public QObject, public ISocketArray {
     using Notifier = std::unique_ptr<QSocketNotifier, NotifierDeleter>;
     struct Client {
         Long id = 0;  // the request it was taken from: tells a later connection in the slot apart
+        std::uint64_t key = 0;  // its index and id, as the poller hands them back
         net::Handle handle = net::kNoHandle;
-        Notifier reader;  // off once the input ended or the connection failed
-        Notifier writer;  // made when output first waits, on only while some does
-        std::string in;   // read, not yet taken by ReadAll
-        std::string out;  // waiting for the kernel, from outAt
+        bool reading = false;  // watched for input: off once it ended or the connection failed
+        bool writing = false;  // watched for room: on only while output waits
+        std::string in;        // read, not yet taken by ReadAll
+        std::string out;       // waiting for the kernel, from outAt
         std::size_t outAt = 0;
         qint64 lastProgressMs = 0;  // when queued output last moved (or began to wait)
         bool moreWaiting = false;   // the last read filled its chunk
@@ -122,9 +136,11 @@ class QtSocketArray final : public QObject, public ISocketArray {
     void OnReadable(Integer index);
     bool ReadSome(Integer index, Client& c, bool raiseNow);
     void OnWritable(Integer index);
+    // Offers every client's held output to the kernel, and times the next fan-out.
+    void FanOut();
     int Flush(Client& c);
-    // Output waits for c: the write notifier (made on first need) wakes when there is room.
-    void WaitForRoom(Integer index, Client& c);
+    // Output waits for c: the poller wakes the array when there is room.
+    void WaitForRoom(Client& c);
     void Fail(Integer index, Client& c, bool raiseNow);
     void Watch();
     void CheckClients();
@@ -132,6 +148,10 @@ class QtSocketArray final : public QObject, public ISocketArray {
     Notifier MakeNotifier(net::Handle h, QSocketNotifier::Type type);
     Client* Find(Integer index);
     const Client* Find(Integer index) const;
+    std::unique_ptr<Client>& Element(Integer index);  // made room for
+    void OnReady(std::uint64_t key, bool readable, bool writable);
+    // What the poller watches c for; changed only when it differs.
+    void WatchFor(Client& c, bool read, bool write);
 
     ISocketEvents* events_ = nullptr;
     SocketTiming timing_;
@@ -141,12 +161,16 @@ class QtSocketArray final : public QObject, public ISocketArray {
     QTimer checkTimer_;  // runs while some client has output waiting or its input ended
     QTimer replyCheck_;
     QElapsedTimer clock_;
-    std::map<Integer, std::unique_ptr<Client>> elements_;
+    SocketPoller poller_;
+    std::vector<std::unique_ptr<Client>> elements_;  // by index; empty entries are no element
     QHash<Long, net::Handle> pending_;
     Long nextRequestId_ = 0;
     net::ListenAddress listenAddress_;
     bool holding_ = false;
     std::vector<Integer> held_;  // clients with output held
+    QTimer gatherTimer_;         // runs while output gathers for the next fan-out
+    qint64 lastRunNs_ = std::numeric_limits<qint64>::min() / 2;  // long before any run
+    qint64 nextFanOutNs_ = 0;
     AddressFilter filter_;
 };
 

@@ -134,7 +134,11 @@ void Server::WriteTo(Integer index, std::string_view text) {
 
 void Server::SendtoIP(std::string_view text) {
     ++state_.Counters.PiecesRelayed;
-    NetworkLampOn(false);
+    // In a run the lamp is lit once, at its end, not restarted for every piece.
+    if (inRun_)
+        lampAtRunEnd_ = true;
+    else
+        NetworkLampOn(false);
     state_.IdleTicks = 0;
     const Integer n = ClientSlotCount();
     for (int i = 1; i <= n; ++i)
@@ -168,7 +172,10 @@ void Server::DataArrival(Integer index) {
         view_.Report("TCP/IP Message Error", ErrorText("Error Interpreting TCP Message Data", e));
         return;
     }
+    // The units' bytes reach the switcher before their records are written.
+    recorder_.Hold();
     DrainClient(index);
+    recorder_.Release();
 }
 
 bool Server::LoginHeld(Integer index) {

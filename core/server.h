@@ -228,6 +228,9 @@ class Server final : public ISocketEvents,
     void CloseClient(Integer index);  // the server ends a connected client's connection
     void WriteTo(Integer index, std::string_view text);
     void DrainClient(Integer index);
+    // A run of switcher output: its pieces leave in one write per client, then are recorded.
+    void BeginRun();
+    void EndRun();
     // The client's password attempt waits: its address is being slowed.
     bool LoginHeld(Integer index);
     void BumpIdleTicks();
@@ -263,6 +266,8 @@ class Server final : public ISocketEvents,
     std::vector<IServerWatch*> watches_;
     int serialRetryMs_ = kSerialRetryFirstMs;
     bool sendErrorReported_ = false;  // one "Serial Send Error" per outage
+    bool inRun_ = false;              // between BeginRun and EndRun
+    bool lampAtRunEnd_ = false;  // the run relayed something: the network lamp lights at its end
     LoginThrottle throttle_;
     long long loginTimeoutMs_ = 0;
 };

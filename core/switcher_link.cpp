@@ -40,9 +40,26 @@ void Server::OnComm(Integer commEvent) {
     }
     line_.SerialBuffer.append(work);
     p_.timers.CmndChk.SetEnabled(true);
-    p_.sockets.HoldOutput();
+    BeginRun();
     DrainSerial(line_, settings_.PassThruMode, state_.IdleTicks, false, *this);
+    EndRun();
+}
+
+void Server::BeginRun() {
+    inRun_ = true;
+    p_.sockets.HoldOutput();
+    recorder_.Hold();
+}
+
+void Server::EndRun() {
+    inRun_ = false;
+    // The bytes first: the lamp and the records of the run come after its output has left.
     p_.sockets.SendHeldOutput();
+    if (lampAtRunEnd_) {
+        lampAtRunEnd_ = false;
+        NetworkLampOn(false);
+    }
+    recorder_.Release();
 }
 
 void Server::PortLost(const ComponentError& error) {
@@ -103,9 +120,9 @@ void Server::tmrCmndChk_Timer() {
         p_.timers.CmndChk.SetEnabled(false);
         view_.SetLampColour(Lamp::Serial, kColourRed);
     } else {
-        p_.sockets.HoldOutput();
+        BeginRun();
         DrainSerial(line_, settings_.PassThruMode, state_.IdleTicks, true, *this);
-        p_.sockets.SendHeldOutput();
+        EndRun();
     }
     SerialCleanup(line_, state_.IdleTicks);
 }

@@ -40,10 +40,17 @@ void EventLog::CreateEventLog() {
 
 void EventLog::Recorded(const ActivityRecord& record) {
     if (!settings_.LogFileOn) return;
+    lines_ += RecordLine(record.dateText, record.address, record.description);
+    lines_ += "\r\n";
+}
+
+void EventLog::RecordsEnded() {
+    if (lines_.empty()) return;
+    std::string lines;
+    lines.swap(lines_);
     try {
         if (!files_.Exists(Path())) CreateEventLog();
-        files_.Append(Path(),
-                      RecordLine(record.dateText, record.address, record.description) + "\r\n");
+        files_.Append(Path(), lines);
         failureReported_ = false;
     } catch (const ComponentError& e) {
         // Reported once; a later success re-arms the report.

@@ -30,8 +30,10 @@ class EventLog final : public IRecordSink {
              IReporter& reporter);
     // Creates the event log with its header block.
     void CreateEventLog();
-    // Appends the record; a failure is reported once until a later append succeeds.
+    // Appends the record with the others of its run, in one write at the run's end; a failure
+    // is reported once until a later append succeeds.
     void Recorded(const ActivityRecord& record) override;
+    void RecordsEnded() override;
 
   private:
     std::string Path() const { return folder_ + kEventLogFileName; }
@@ -40,6 +42,7 @@ class EventLog final : public IRecordSink {
     const std::string& folder_;
     IFileSystem& files_;
     IReporter& reporter_;
+    std::string lines_;  // the run's lines, not yet appended
     bool failureReported_ = false;
 };
 

@@ -22,9 +22,30 @@ void ActivityRecorder::LogIPActivity(std::string_view text, std::string_view add
 void ActivityRecorder::Record(std::string address, std::string description) {
     // Text with nothing printable in it is not worth a row.
     if (description.empty()) return;
-    const ActivityRecord record{FormatGeneralDate(clock_.Now(), clock_.Patterns()),
-                                std::move(address), std::move(description)};
+    ActivityRecord record{FormatGeneralDate(clock_.Now(), clock_.Patterns()), std::move(address),
+                          std::move(description)};
+    if (holds_ > 0) {
+        held_.push_back(std::move(record));
+        return;
+    }
+    Hand(record);
+    End();
+}
+
+void ActivityRecorder::Release() {
+    if (holds_ == 0 || --holds_ > 0 || held_.empty()) return;
+    std::vector<ActivityRecord> run;
+    run.swap(held_);
+    for (const ActivityRecord& record : run) Hand(record);
+    End();
+}
+
+void ActivityRecorder::Hand(const ActivityRecord& record) {
     for (IRecordSink* sink : sinks_) sink->Recorded(record);
+}
+
+void ActivityRecorder::End() {
+    for (IRecordSink* sink : sinks_) sink->RecordsEnded();
 }
 
 }  // namespace qv

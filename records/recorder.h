@@ -21,6 +21,9 @@ class IRecordSink {
   public:
     virtual ~IRecordSink() = default;
     virtual void Recorded(const ActivityRecord& record) = 0;
+    // After the records of one run have been handed over (a single record is a run of its
+    // own): a sink that gathers its writes makes them here.
+    virtual void RecordsEnded() {}
 };
 
 class ActivityRecorder {
@@ -35,11 +38,20 @@ class ActivityRecorder {
     // Client activity, recorded with the client's address.
     void LogIPActivity(std::string_view text, std::string_view address);
 
+    // Records made from Hold until the matching Release reach the sinks at the Release, in
+    // order: the traffic of one run leaves before its records are written. Holds nest.
+    void Hold() { ++holds_; }
+    void Release();
+
   private:
     void Record(std::string address, std::string description);
+    void Hand(const ActivityRecord& record);
+    void End();
 
     IClock& clock_;
     std::vector<IRecordSink*> sinks_;
+    int holds_ = 0;
+    std::vector<ActivityRecord> held_;
 };
 
 }  // namespace qv

@@ -70,6 +70,7 @@ inline void FakeTimer::SetInterval(int ms) {
 
 class FakeSockets final : public ISocketArray {
   public:
+    int heldSends = 0;  // runs of output sent
     struct Element {
         bool connected = false;
         std::string peer;
@@ -138,7 +139,7 @@ class FakeSockets final : public ISocketArray {
         return WriteResult::Ok;
     }
     void HoldOutput() override {}
-    void SendHeldOutput() override {}
+    void SendHeldOutput() override { ++heldSends; }
     std::size_t QueuedOutput(Integer i) const override {
         auto it = elements.find(i);
         return it == elements.end() ? 0 : it->second.queued;
@@ -276,7 +277,8 @@ class FakeClock final : public IClock {
 struct FakePlatform {
     FakeScheduler sched;
     FakeTimer led2{sched, "led2"}, led{sched, "led"}, help{sched, "help"},
-        decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"}, serialRetry{sched, "serialRetry"}, loginWait{sched, "loginWait"};
+        decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"}, serialRetry{sched, "serialRetry"},
+        loginWait{sched, "loginWait"};
     FakeSockets sockets;
     FakeSerial serial;
     MemFileSystem files;

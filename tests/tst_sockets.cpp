@@ -43,6 +43,28 @@ int RawConnect(quint16 port, int receiveBuffer = 0) {
     return fd;
 }
 
+// What the kernel holds for fd right now, without waiting.
+QByteArray ReadNow(int fd) {
+    QByteArray got;
+    char buf[4096];
+    ssize_t r;
+    while ((r = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) got.append(buf, r);
+    return got;
+}
+
+// Takes every connection into the next slot, as the server does with an empty table.
+struct Acceptor final : ISocketEvents {
+    explicit Acceptor(QtSocketArray& a) : array(a) {}
+    void ConnectionRequest(Long id) override {
+        array.CreateElement(next);
+        array.Accept(next++, id);
+    }
+    void DataArrival(Integer) override {}
+    void Disconnected(Integer) override {}
+    QtSocketArray& array;
+    Integer next = 1;
+};
+
 // Reads what arrives within ms, stopping early at the end of the stream or at n bytes.
 QByteArray RawReceive(int fd, qsizetype n, int ms) {
     QByteArray got;
@@ -182,6 +204,7 @@ class TestSockets : public QObject {
     void vanishedPanelIsFound();
     void fullDescriptorTableDoesNotSpin();
     void clientThatNeverReadsIsCut();
+    void outputGathersUnderAStream();
 };
 
 void TestSockets::halfClosingClientGetsItsAnswer() {
@@ -357,6 +380,47 @@ void TestSockets::clientThatNeverReadsIsCut() {
     // Reset, not closed in order: nothing stays queued for it in the kernel.
     QVERIFY(QTest::qWaitFor([&] { return TcpState(stuck) == TCP_CLOSE; }, 5000));
     ::close(stuck);
+}
+
+void TestSockets::outputGathersUnderAStream() {
+    QtSocketArray array;
+    Acceptor events(array);
+    array.SetEvents(&events);
+    SocketTiming t;
+    t.streamGapMs = 200;
+    t.fanOutShareInverse = 1'000'000'000;  // any fan-out is dear: the longest gathering follows
+    t.gatherMaxMs = 100;
+    array.SetTiming(t);
+    array.SetListenAddress(QHostAddress::LocalHost);
+    array.Listen(0);
+    const int a = RawConnect(array.ListeningPort());
+    const int b = RawConnect(array.ListeningPort());
+    QVERIFY(a >= 0 && b >= 0);
+    QVERIFY(QTest::qWaitFor([&] { return array.Connected(1) && array.Connected(2); }));
+    const auto run = [&](std::initializer_list<std::pair<Integer, const char*>> writes) {
+        array.HoldOutput();
+        for (const auto& [i, text] : writes) array.Write(i, text);
+        array.SendHeldOutput();
+    };
+    // A run after a quiet spell leaves at once: it is in the kernel when the call returns.
+    run({{1, "A"}, {2, "A"}});
+    QCOMPARE(ReadNow(a), QByteArray("A"));
+    QCOMPARE(ReadNow(b), QByteArray("A"));
+    // Runs right after a fan-out gather; a direct write joins the held output, behind it.
+    run({{1, "B"}});
+    array.Write(1, "C");
+    run({{2, "D"}, {1, "E"}});
+    QCOMPARE(ReadNow(a), QByteArray());
+    QCOMPARE(array.QueuedOutput(1), std::size_t(3));
+    // They leave together from the event loop, in order.
+    QCOMPARE(RawReceive(a, 3, 5000), QByteArray("BCE"));
+    QCOMPARE(RawReceive(b, 1, 5000), QByteArray("D"));
+    // After a quiet spell the next run goes at once, however dear the last fan-out was.
+    QTest::qWait(300);
+    run({{1, "F"}});
+    QCOMPARE(ReadNow(a), QByteArray("F"));
+    ::close(a);
+    ::close(b);
 }
 
 QTEST_GUILESS_MAIN(TestSockets)

@@ -43,6 +43,7 @@ class TestSwitcher : public QObject {
     void passThroughRelaysEverythingUnrecorded();
     void helpMenuWindowIsNotLengthened();
     void receiveEventCodesAndLamp();
+    void aRunLeavesBeforeItIsRecorded();
     void neverCompletingTextIsBounded();
     void lostPortIsReportedAndClientsStayServed();
 };
@@ -270,6 +271,45 @@ void TestSwitcher::receiveEventCodesAndLamp() {
                                                                                "001002"));
     f.server->TcptoSerial("");
     QCOMPARE(f.serial.writes - before, 7);
+}
+
+void TestSwitcher::aRunLeavesBeforeItIsRecorded() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    // Sees, at each record, how many runs of output had been sent.
+    struct Sink final : IRecordSink {
+        explicit Sink(const FakeSockets& s) : sockets(s) {}
+        void Recorded(const ActivityRecord& r) override {
+            seen.emplace_back(r.description, sockets.heldSends);
+        }
+        void RecordsEnded() override { ++ends; }
+        const FakeSockets& sockets;
+        std::vector<std::pair<std::string, int>> seen;
+        int ends = 0;
+    } sink(f.sockets);
+    f.server->recorder().AddSink(sink);
+    f.sockets.elements[1].writes.clear();  // the greeting
+    const int sends = f.sockets.heldSends;
+    f.serial.Feed(
+        "\x18\x01"
+        "ABCDEFGH"
+        "\x18\x02"
+        "IJKLMNOP"
+        "\x18\x03"
+        "QRSTUVWX");
+    using Seen = std::vector<std::pair<std::string, int>>;
+    QCOMPARE(
+        sink.seen,
+        (Seen{{"^X1ABCDEFGH", sends + 1}, {"^X2IJKLMNOP", sends + 1}, {"^X3QRSTUVWX", sends + 1}}));
+    QCOMPARE(sink.ends, 1);  // one run, one flush of the sinks' writes
+    QCOMPARE(f.sockets.elements[1].writes.size(), std::size_t(3));
+    QCOMPARE(f.view.lamps[Lamp::Network], kColourGreen);
+    QVERIFY(f.led.Enabled());
+    // A record outside a run is a run of its own.
+    f.sockets.Connect("10.0.0.2");
+    QCOMPARE(sink.ends, 2);
+    f.server->recorder().RemoveSink(sink);
 }
 
 void TestSwitcher::neverCompletingTextIsBounded() {
