@@ -275,6 +275,7 @@ struct Sample {
     Ns at = 0;  // since the stream started
     long rss_kb = 0;
     Ns cpu = 0;
+    Ns own_cpu = 0;          // this program's, which shares the cores with the server
     Ns span = 0;             // since the sample before
     double cpu_percent = 0;  // over span
     long alive = 0;
@@ -542,6 +543,7 @@ class Soak {
         s.at = now - start_;
         s.rss_kb = RssKb(server_.pid());
         s.cpu = CpuNs(server_.pid());
+        s.own_cpu = CpuNs(::getpid());
         if (!samples_.empty() && s.at > samples_.back().at && s.cpu >= 0 &&
             samples_.back().cpu >= 0) {
             s.span = s.at - samples_.back().at;
@@ -696,10 +698,12 @@ class Soak {
         const Ns sample_ns = Ns(o_.sample_seconds * double(kNsPerS));
         for (std::size_t k = 1; k < in.size(); ++k)
             if (in[k].span * 2 >= sample_ns) top_cpu = std::max(top_cpu, in[k].cpu_percent);
-        std::printf("CPU: mean %.1f %%, largest %.1f %% of one core (per sample of %.1f s)\n",
-                    100.0 * double(in.back().cpu - in.front().cpu) /
-                        double(std::max<Ns>(in.back().at - in.front().at, 1)),
-                    top_cpu, o_.sample_seconds);
+        const double span = double(std::max<Ns>(in.back().at - in.front().at, 1));
+        std::printf(
+            "CPU: mean %.1f %%, largest %.1f %% of one core (per sample of %.1f s); this program "
+            "beside it: mean %.1f %%\n",
+            100.0 * double(in.back().cpu - in.front().cpu) / span, top_cpu, o_.sample_seconds,
+            100.0 * double(in.back().own_cpu - in.front().own_cpu) / span);
     }
 
     const Options o_;
