@@ -6,50 +6,28 @@
 // table at the end; asserts nothing.
 //   bench_floor [--rounds N] [--quorvex PATH] [--ser2net PATH|none] [--figures 1,2,...]
 //               [--chardelay]
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
 #include <sys/epoll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "ini_text.h"
+#include "bench_kit.h"
 
 namespace {
 
-using Ns = long long;
-constexpr Ns kNsPerMs = 1'000'000;
-constexpr Ns kNsPerS = 1'000'000'000;
+using namespace qv::bench;
 
-// One UART character at 115,200 baud, 8N1, is ten bits on the wire.
-constexpr int kBaud = 115200;
-constexpr int kBitsPerChar = 10;
-constexpr int kFrameBytes = 10;
+constexpr const char* kProgram = "bench_floor";
 constexpr int kTakeBytes = 7;
-constexpr Ns kFrameWireNs = Ns(kFrameBytes) * kBitsPerChar * kNsPerS / kBaud;  // about 0.87 ms
+constexpr long kMaxRounds = 1000;
 
 // Samples. The first kWarmSamples of every round are run and thrown away.
 constexpr int kWarmSamples = 10;
@@ -64,119 +42,18 @@ constexpr Ns kBurstGapNs = 20 * kNsPerMs;
 constexpr Ns kLagStreamNs = 2 * kNsPerS;
 constexpr int kLagStreams = 3;  // per round
 constexpr int kIdleClients = 1000;
+static_assert(kIdleClients < kSer2netMaxConnections, "ser2net must take every idle client");
 constexpr Ns kSettleNs = 500 * kNsPerMs;  // before reading memory, so allocations have landed
 constexpr int kCpuClients = 100;
 constexpr Ns kCpuStreamNs = 5 * kNsPerS;
 
-// Connections are made this many at a time: below the listen backlog of either server (ser2net
-// listens with a backlog of 5; a connection beyond it waits for a SYN retry or stalls).
-constexpr int kConnectBatch = 4;
-// Longest wait for any one thing: a sample, a batch of greetings, a server to listen or stop.
-constexpr Ns kWaitNs = 10 * kNsPerS;
-constexpr Ns kRetryNs = 20 * kNsPerMs;
 constexpr int kMaxEvents = 1024;
 constexpr int kReadChunk = 65536;
-
-// A client that is logged in hears this first. quorvex says it on its own when no password is set;
-// ser2net is given it as its banner, so both tell the benchmark the same way that a connection
-// has been taken.
-const std::string kGreeting = "Login Sucessful\r\n";
-
-Ns Now() {
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return Ns(t.tv_sec) * kNsPerS + t.tv_nsec;
-}
-
-void SleepNs(Ns ns) {
-    if (ns <= 0) return;
-    const timespec t{time_t(ns / kNsPerS), long(ns % kNsPerS)};
-    ::nanosleep(&t, nullptr);
-}
-
-timespec Until(Ns deadline) {
-    const Ns left = std::max<Ns>(0, deadline - Now());
-    return timespec{time_t(left / kNsPerS), long(left % kNsPerS)};
-}
-
-// A frame as the switcher prints it: CAN, a number as a character code, eight digits.
-std::string Frame(int i) {
-    return std::string("\x18") + char(i % 16 + 1) + std::to_string(10000000 + i % 90000000);
-}
 
 // A take as a client sends it: DC4 and six digits.
 std::string Take(int i) {
     return std::string("\x14") + std::to_string(100000 + i % 900000);
 }
-
-// The switcher's end of a raw pseudo-terminal; the server opens the slave path.
-class Pty {
-  public:
-    Pty() {
-        char name[256] = {};
-        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
-        termios t{};
-        ::tcgetattr(slave_, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(slave_, TCSANOW, &t);
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-        // The server must not inherit either end: only its own open of the path counts.
-        ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-        ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
-        path_ = name;
-    }
-    ~Pty() {
-        if (master_ >= 0) ::close(master_);
-        if (slave_ >= 0) ::close(slave_);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-    const std::string& path() const { return path_; }
-    int master() const { return master_; }
-    // Writes all of data, waiting while the line is full; false if it stayed full.
-    bool Write(const std::string& data) {
-        const Ns deadline = Now() + kWaitNs;
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::write(master_, data.data() + done, data.size() - done);
-            if (n > 0) {
-                done += std::size_t(n);
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-            pollfd p{master_, POLLOUT, 0};
-            const timespec t = Until(deadline);
-            if (Now() >= deadline || ::ppoll(&p, 1, &t, nullptr) < 0) return false;
-        }
-        return true;
-    }
-    // Whatever the server has written to the switcher so far.
-    std::string ReadAvailable() {
-        std::string out;
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n <= 0) break;
-            out.append(buf, std::size_t(n));
-        }
-        return out;
-    }
-    // Reads until n bytes came; returns them, or fewer if the deadline passed.
-    std::string Read(std::size_t n, Ns deadline) {
-        std::string got = ReadAvailable();
-        while (got.size() < n && Now() < deadline) {
-            pollfd p{master_, POLLIN, 0};
-            const timespec t = Until(deadline);
-            if (::ppoll(&p, 1, &t, nullptr) < 0 && errno != EINTR) break;
-            got += ReadAvailable();
-        }
-        return got;
-    }
-
-  private:
-    int master_ = -1, slave_ = -1;
-    std::string path_;
-};
 
 // Clients on 127.0.0.1, all in one epoll set. "Arming" sets, for a range of clients, how many
 // more bytes each is to receive; Wait then reads until every armed client has them.
@@ -196,38 +73,17 @@ class Clients {
     // The last bytes client i received (kept for checking content), at most kKeep of them.
     const std::string& tail(std::size_t i) const { return c_[i].tail; }
 
-    // Connects n more clients, a batch at a time; false unless each got its greeting.
+    // Connects n more logged-in clients; false unless each got its greeting.
     bool Connect(int port, int n) {
-        while (n > 0) {
-            const int batch = std::min(n, kConnectBatch);
-            const std::size_t from = c_.size();
-            for (int k = 0; k < batch; ++k) {
-                const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-                if (fd < 0) return false;
-                const int one = 1;
-                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                sockaddr_in a{};
-                a.sin_family = AF_INET;
-                a.sin_port = htons(std::uint16_t(port));
-                a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 &&
-                    errno != EINPROGRESS) {
-                    ::close(fd);
-                    return false;
-                }
-                epoll_event e{};
-                e.events = EPOLLIN;
-                e.data.u64 = c_.size();
-                ::epoll_ctl(ep_, EPOLL_CTL_ADD, fd, &e);
-                c_.push_back(C{fd, 0, 0, {}});
-            }
-            Arm(kGreeting.size(), from, c_.size());
-            if (Wait(Now() + kWaitNs) < 0) return false;
-            for (std::size_t i = from; i < c_.size(); ++i)
-                if (c_[i].tail.find(kGreeting) == std::string::npos) return false;
-            n -= batch;
+        std::string failure;
+        for (const int fd : ConnectLoggedIn(port, n, failure)) {
+            epoll_event e{};
+            e.events = EPOLLIN;
+            e.data.u64 = c_.size();
+            ::epoll_ctl(ep_, EPOLL_CTL_ADD, fd, &e);
+            c_.push_back(C{fd, 0, 0, {}});
         }
-        return true;
+        return failure.empty();
     }
     // Clients [from, to) are each to receive n more bytes; all others are not waited for.
     void Arm(std::size_t n, std::size_t from = 0, std::size_t to = SIZE_MAX) {
@@ -294,174 +150,6 @@ class Clients {
     bool gone_ = false;
 };
 
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-    return bool(f);
-}
-
-struct Kind {
-    std::string name;     // column heading
-    std::string program;  // executable
-    bool ser2net = false;
-    bool chardelay = false;  // ser2net only: keep its default delay of two characters
-};
-
-// One server process on a folder of its own, stopped with SIGTERM as a service manager does.
-class ServerProcess {
-  public:
-    ServerProcess(const Kind& kind, const std::string& device) {
-        char tmpl[] = "/tmp/bench_floor.XXXXXX";
-        if (!::mkdtemp(tmpl)) return;
-        dir_ = tmpl;
-        port_ = FreePort();
-        std::vector<std::string> args;
-        if (kind.ser2net) {
-            const std::string conf = dir_ + "/ser2net.yaml";
-            std::string options = "    options:\n";
-            options +=
-                std::string("      chardelay: ") + (kind.chardelay ? "true" : "false") + "\n";
-            options += "      max-connections: " + std::to_string(kIdleClients + 100) + "\n";
-            options += "      banner: \"Login Sucessful\\r\\n\"\n";
-            if (!WriteFile(conf,
-                           "%YAML 1.1\n---\nconnection: &bench\n    accepter: tcp,127.0.0.1," +
-                               std::to_string(port_) + "\n    connector: serialdev," + device +
-                               ",115200n81,local\n" + options))
-                return;
-            args = {kind.program, "-n", "-u", "-P", dir_ + "/ser2net.pid", "-c", conf};
-        } else {
-            using qv::test::IniText;
-            if (!WriteFile(dir_ + "/quorvex.ini", IniText({{"Baud Rate", std::to_string(kBaud)},
-                                                           {"TCP/IP Port", std::to_string(port_)},
-                                                           {"Stay On Top", "No"}})))
-                return;
-            args = {kind.program, "--headless", "--dir", dir_, "--com", "1=" + device};
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // The history rows go where a service's journal would take them: nowhere here, so a
-            // full pipe never holds the server up.
-            const int out = ::open("/dev/null", O_WRONLY);
-            const int err = ::open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT, 0644);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(err, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        if (pid_ > 0 && !WaitListening()) Stop();
-    }
-    ~ServerProcess() {
-        Stop();
-        if (!dir_.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(dir_, ec);
-        }
-    }
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-
-    bool running() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
-    int port() const { return port_; }
-    // The server's complaints so far, for a failure message.
-    std::string Stderr() const {
-        std::ifstream f(dir_ + "/stderr.txt");
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-
-  private:
-    bool WaitListening() {
-        const Ns deadline = Now() + kWaitNs;
-        while (Now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
-            }
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(std::uint16_t(port_));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-            ::close(fd);
-            if (up) return true;
-            SleepNs(kRetryNs);
-        }
-        return false;
-    }
-    void Stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        const Ns deadline = Now() + kWaitNs;
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Now() >= deadline) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            SleepNs(kRetryNs);
-        }
-        pid_ = -1;
-    }
-    std::string dir_;
-    int port_ = 0;
-    pid_t pid_ = -1;
-};
-
-// Server CPU time so far (user + system), from /proc.
-Ns CpuNs(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    const std::size_t close = s.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream rest(s.substr(close + 2));
-    std::vector<std::string> field;
-    for (std::string w; rest >> w;) field.push_back(w);
-    // After the command come the fields from number 3 on; utime and stime are 14 and 15.
-    if (field.size() < 13) return -1;
-    const long ticks = std::stol(field[11]) + std::stol(field[12]);
-    return Ns(ticks) * kNsPerS / ::sysconf(_SC_CLK_TCK);
-}
-
-// Resident, proportional and private memory of the server in KiB, from /proc.
-struct Memory {
-    long rss = 0, pss = 0, priv = 0;
-};
-Memory MemoryOf(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    Memory m;
-    // The first line names the address range; then one "Key: value kB" a line.
-    for (std::string line; std::getline(f, line);) {
-        std::istringstream l(line);
-        std::string key;
-        long kb = 0;
-        if (!(l >> key >> kb)) continue;
-        if (key == "Rss:") m.rss = kb;
-        if (key == "Pss:") m.pss = kb;
-        if (key == "Private_Clean:" || key == "Private_Dirty:") m.priv += kb;
-    }
-    return m;
-}
-
 // One figure's samples for one server, or why there are none.
 struct Samples {
     std::vector<double> v;
@@ -477,10 +165,6 @@ double Median(std::vector<double> v) {
 double Quantile(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, std::size_t(q * double(v.size())))];
-}
-
-double Ms(Ns ns) {
-    return double(ns) / double(kNsPerMs);
 }
 
 // A fresh pty, a server on it and n logged-in clients, for one round of one figure.
@@ -703,13 +387,6 @@ std::string FindOnPath(const std::string& name) {
     return {};
 }
 
-[[noreturn]] void BadOption(const std::string& option, const std::string& value,
-                            const char* wants) {
-    std::fprintf(stderr, "bench_floor: %s wants %s, got '%s'\n", option.c_str(), wants,
-                 value.c_str());
-    std::exit(2);
-}
-
 void Usage() {
     std::printf(
         "bench_floor [--rounds N] [--quorvex PATH] [--ser2net PATH|none] [--figures LIST] "
@@ -725,25 +402,21 @@ void Usage() {
 
 int main(int argc, char** argv) {
     int rounds = 2;
-    std::string quorvex = (std::filesystem::path(argv[0]).parent_path() / "quorvex").string();
+    std::string quorvex = QuorvexBeside(argv[0]);
     std::string ser2net = FindOnPath("ser2net");
     bool chardelay = false;
     std::set<int> figures;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) BadOption(a, "", "a value");
+            if (i + 1 >= argc) BadOption(kProgram, a, "", "a value");
             return argv[++i];
         };
         if (a == "--help" || a == "-h") {
             Usage();
             return 0;
         } else if (a == "--rounds") {
-            const std::string v = value();
-            char* end = nullptr;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end || n < 1 || n > 1000) BadOption(a, v, "a count from 1 to 1000");
-            rounds = int(n);
+            rounds = int(ParseWhole(kProgram, a, value(), 1, kMaxRounds));
         } else if (a == "--quorvex") {
             quorvex = value();
         } else if (a == "--ser2net") {
@@ -754,27 +427,19 @@ int main(int argc, char** argv) {
             std::istringstream s(v);
             for (std::string f; std::getline(s, f, ',');) {
                 if (f.size() != 1 || f[0] < '1' || f[0] > '7')
-                    BadOption(a, v, "figure numbers from 1 to 7, e.g. 1,3,7");
+                    BadOption(kProgram, a, v, "figure numbers from 1 to 7, e.g. 1,3,7");
                 figures.insert(f[0] - '0');
             }
         } else if (a == "--chardelay") {
             chardelay = true;
         } else {
-            BadOption("bench_floor", a, "one of the options of --help");
+            BadOption(kProgram, kProgram, a, "one of the options of --help");
         }
     }
     if (figures.empty())
         for (const Row& r : Rows()) figures.insert(r.number);
-    if (::access(quorvex.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "bench_floor: no server at %s (--quorvex)\n", quorvex.c_str());
-        return 2;
-    }
-    // A thousand clients need a thousand descriptors here and in the server, which inherits it.
-    rlimit nofile{};
-    ::getrlimit(RLIMIT_NOFILE, &nofile);
-    nofile.rlim_cur = nofile.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &nofile);
-    ::signal(SIGPIPE, SIG_IGN);
+    RequireServer(kProgram, quorvex);
+    PrepareProcess();
 
     std::vector<Kind> kinds;
     if (!ser2net.empty())
