@@ -627,6 +627,19 @@ class Soak {
                     std::printf("  client %zu disconnected at %.1f s\n", i + 1,
                                 Seconds(readers_[i].gone_at()));
             if (gone > shown) std::printf("  and %ld more disconnected\n", gone - shown);
+            // Every client that lost anything, by itself (the first of them, when many did).
+            long faulty = 0;
+            for (std::size_t i = 0; i < readers_.size(); ++i) {
+                const Reader& r = readers_[i];
+                if (r.lost() + r.reordered() + r.bad() == 0) continue;
+                if (++faulty <= kDisconnectsShown)
+                    std::printf(
+                        "  client %zu: %lld lost, %lld out of order or repeated, %lld bad "
+                        "bytes, %lld heard\n",
+                        i + 1, r.lost(), r.reordered(), r.bad(), r.received());
+            }
+            if (faulty > kDisconnectsShown)
+                std::printf("  and %ld more clients with a fault\n", faulty - kDisconnectsShown);
         }
         long put_off = 0;
         std::string when;
