@@ -166,6 +166,9 @@ class ISerialPort {
     virtual Long InBufferCount() const = 0;
     virtual std::string Input() = 0;
     virtual void Output(char c) = 0;
+    // What Output queued goes to the line now, as far as it takes it without waiting, instead
+    // of at a later turn of the event loop. A failure shows as the port's loss, from the loop.
+    virtual void SendOutput() {}
 };
 
 }  // namespace qv

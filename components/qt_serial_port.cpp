@@ -155,7 +155,22 @@ void QtSerialPort::Output(char c) {
         throw ComponentError(kErrHardware, port_.errorString().toStdString());
 }
 
+void QtSerialPort::SendOutput() {
+    // QSerialPort leaves written bytes for its notifier, a turn of the loop later; the take
+    // goes now (as much as the line takes without waiting; the notifier sends any rest).
+    if (!port_.isOpen() || port_.bytesToWrite() == 0) return;
+    sending_ = true;
+    port_.flush();
+    sending_ = false;
+}
+
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
+    if (sending_) {
+        // The server is inside its handler: the loss reaches it from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this, error] { OnError(error); }, Qt::QueuedConnection);
+        return;
+    }
     if (!port_.isOpen()) return;
     if (error == QSerialPort::ResourceError) {
         // Qt's text here is often a stale errno ("Resource temporarily unavailable").

@@ -47,6 +47,7 @@ class QtSerialPort final : public QObject, public ISerialPort {
     Long InBufferCount() const override;
     std::string Input() override;
     void Output(char c) override;
+    void SendOutput() override;
 
   signals:
     // The port was opened, closed, or lost.
@@ -76,6 +77,7 @@ class QtSerialPort final : public QObject, public ISerialPort {
     int watchFd_ = -1;
     QSocketNotifier* watch_ = nullptr;
     QFileSystemWatcher* returnWatch_ = nullptr;
+    bool sending_ = false;  // in SendOutput: a failure found there waits for the event loop
 };
 
 // The default device of COM n on this platform.

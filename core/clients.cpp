@@ -172,9 +172,18 @@ void Server::DataArrival(Integer index) {
         view_.Report("TCP/IP Message Error", ErrorText("Error Interpreting TCP Message Data", e));
         return;
     }
-    // The units' bytes reach the switcher before their records are written.
-    recorder_.Hold();
+    BeginClientRun();
     DrainClient(index);
+    EndClientRun();
+}
+
+void Server::BeginClientRun() {
+    recorder_.Hold();
+}
+
+void Server::EndClientRun() {
+    // The units' bytes reach the switcher before their records are written.
+    p_.serial.SendOutput();
     recorder_.Release();
 }
 
@@ -202,6 +211,7 @@ void Server::DrainClient(Integer index) {
 
 void Server::tmrDecodeTcp_Timer() {
     BumpIdleTicks();
+    BeginClientRun();
     int withText = 0;
     const Integer n = ClientSlotCount();
     // A unit may put clients off or (Disconnect All) empty the table: the bound is re-read.
@@ -218,6 +228,7 @@ void Server::tmrDecodeTcp_Timer() {
             if (!state_.Clients[i].LoggedIn) SendtoSingleIP(kLoginInvalid, i);
         }
     }
+    EndClientRun();
     if (withText == 0) p_.timers.DecodeTcp.SetEnabled(false);
 }
 

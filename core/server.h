@@ -228,6 +228,9 @@ class Server final : public ISocketEvents,
     void CloseClient(Integer index);  // the server ends a connected client's connection
     void WriteTo(Integer index, std::string_view text);
     void DrainClient(Integer index);
+    // A run of clients' units: their bytes go to the line first, then they are recorded.
+    void BeginClientRun();
+    void EndClientRun();
     // A run of switcher output: its pieces leave in one write per client, then are recorded.
     void BeginRun();
     void EndRun();

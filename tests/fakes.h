@@ -201,6 +201,8 @@ class FakeSerial final : public ISerialPort {
         written.push_back(c);
         ++writes;
     }
+    std::string sent;  // what had been offered to the line by SendOutput
+    void SendOutput() override { sent = written; }
     // The switcher prints text.
     void Feed(std::string_view text) {
         in.append(text);
@@ -308,6 +310,16 @@ struct CoreFixture : FakePlatform {
     FakeView view;
     CoreFixture() { MakeServer(view); }
     void Start() { server->Form_Load(); }
+};
+
+// A record sink that notes, with each record, what `at` says then: what had left before it.
+struct RecordProbe final : IRecordSink {
+    using Seen = std::vector<std::pair<std::string, std::string>>;  // description, `at`
+    std::function<std::string()> at;
+    Seen seen;
+    int ends = 0;
+    void Recorded(const ActivityRecord& r) override { seen.emplace_back(r.description, at()); }
+    void RecordsEnded() override { ++ends; }
 };
 
 }  // namespace qv::test

@@ -28,6 +28,7 @@ class TestClients : public QObject {
     void slotLimitRefusesAndServesTheRest();
     void failedTakeOverLeavesSlotFree();
     void burstIsWorkedOffAtOnceInOrder();
+    void unitsReachTheLineBeforeTheyAreRecorded();
     void passThroughForwardsUnrecorded();
     void serialSendErrorStillRecordsAndRemoves();
     void megabyteOfGarbageIsDropped();
@@ -307,6 +308,24 @@ void TestClients::burstIsWorkedOffAtOnceInOrder() {
     QCOMPARE(f.view.rows[100].description, std::string("^T000099"));
     QCOMPARE(f.slot(1).ClientBuffer.view(), std::string_view("\x14"
                                                              "12"));
+}
+
+void TestClients::unitsReachTheLineBeforeTheyAreRecorded() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    RecordProbe probe;
+    probe.at = [&] { return f.serial.sent; };
+    f.server->recorder().AddSink(probe);
+    const std::string both =
+        "\x14"
+        "003011"
+        "\x14"
+        "004012";
+    f.sockets.Send(1, both);
+    QCOMPARE(probe.seen, (RecordProbe::Seen{{"^T003011", both}, {"^T004012", both}}));
+    QCOMPARE(probe.ends, 1);  // one run: one flush of the sinks' writes
+    f.server->recorder().RemoveSink(probe);
 }
 
 void TestClients::passThroughForwardsUnrecorded() {

@@ -1,5 +1,7 @@
 // The adapters' own rules: serial settings texts, the locale's date patterns, file replacement,
-// a serial adapter unplugged and plugged in again under an open port.
+// a serial adapter unplugged and plugged in again under an open port, output sent at once.
+#include <poll.h>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -60,6 +62,7 @@ class TestComponents : public QObject {
     void replaceKeepsOldFileOnFailure();
     void unpluggedAdapter_data();
     void unpluggedAdapter();
+    void outputLeavesWithoutTheEventLoop();
 };
 
 void TestComponents::serialSettings_data() {
@@ -186,6 +189,36 @@ void TestComponents::unpluggedAdapter() {
     port.SetPortOpen(true);
     QVERIFY(BytesFlow(port, events, tty));
     QCOMPARE(events.lost.size(), std::size_t(1));
+}
+
+void TestComponents::outputLeavesWithoutTheEventLoop() {
+    VanishingTty tty;
+    QtSerialPort port([&](Integer) { return tty.path(); });
+    SerialRecorder events;
+    port.SetEvents(&events);
+    port.SetPortOpen(true);
+    const std::string take =
+        "\x14"
+        "003011";
+    for (char c : take) port.Output(c);
+    port.SendOutput();
+    // No turn of the event loop from here: the take must already be on its way.
+    QByteArray got;
+    pollfd master{tty.line().MasterFd(), POLLIN, 0};
+    for (int i = 0; i < 50 && got.size() < qsizetype(take.size()); ++i)
+        if (::poll(&master, 1, 100) > 0) got += tty.line().ReadAvailable();
+    QCOMPARE(got.toStdString(), take);
+    QVERIFY(events.lost.empty());
+
+    // The line hangs up before the next take: the failed write is a loss, raised from the
+    // event loop, not from inside the call.
+    tty.HangUp();
+    for (char c : take) port.Output(c);
+    port.SendOutput();
+    QVERIFY(events.lost.empty());
+    QVERIFY(QTest::qWaitFor([&] { return !events.lost.empty(); }, 5000));
+    QCOMPARE(events.lost.size(), std::size_t(1));
+    QVERIFY(!port.PortOpen());
 }
 
 QTEST_MAIN(TestComponents)

@@ -123,9 +123,18 @@ void TestLogin::textDuringTheWaitIsKeptInOrder() {
     f.sockets.Send(1, "3011");
     QVERIFY(f.sockets.TakeOut(1).empty());
     QVERIFY(f.serial.written.empty());
+    // Worked off by the tick: the unit still reaches the line before it is recorded.
+    RecordProbe probe;
+    probe.at = [&] { return f.serial.sent; };
+    f.server->recorder().AddSink(probe);
     QCOMPARE(f.AwaitReply(1, 1000), std::string(kLoginOk));
-    QCOMPARE(f.serial.written, std::string("\x14"
-                                           "003011"));
+    const std::string unit =
+        "\x14"
+        "003011";
+    QCOMPARE(f.serial.written, unit);
+    QVERIFY(!probe.seen.empty());
+    QCOMPARE(probe.seen.back(), std::make_pair(std::string("^T003011"), unit));
+    f.server->recorder().RemoveSink(probe);
 }
 
 void TestLogin::slowingIsSaidOncePerAddress() {
