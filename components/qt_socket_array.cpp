@@ -390,10 +390,11 @@ void QtSocketArray::FanOut() {
         c->lastProgressMs = clock_.elapsed();
         WaitForRoom(*c);
     }
-    const qint64 cost = clock_.nsecsElapsed() - start;
+    const qint64 end = clock_.nsecsElapsed();
+    const qint64 cost = end - start;
     const qint64 most = qint64(timing_.gatherMaxMs) * kNsPerMs;
     nextFanOutNs_ =
-        start +
+        end +
         (cost >= most / timing_.fanOutShareInverse ? most : cost * timing_.fanOutShareInverse);
 }
 

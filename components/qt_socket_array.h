@@ -50,12 +50,13 @@ constexpr int kAcceptsPerTurn = 64;
 // Bytes read from a client per wake-up; more waiting wakes the loop again.
 constexpr std::size_t kReadChunk = 16 * 1024;
 // Gathering under a stream: runs of output less than kStreamGapMs apart make a stream. While
-// one goes on, a fan-out to every client is followed by kFanOutShareInverse times its own cost
-// before the next (so fan-outs take at most about an eighth of the time), but never by more than
-// kGatherMaxMs; a wait shorter than kGatherMinNs is not worth a timer.
+// one goes on, the end of a fan-out to every client is followed by kFanOutShareInverse times its
+// own cost before the next (so fan-outs take at most about a ninth of the time), but never by
+// more than kGatherMaxMs; a wait shorter than kGatherMinNs is not worth a timer. The pause runs
+// from the fan-out's end: from its start, a dear fan-out would leave little pause after it.
 constexpr int kStreamGapMs = 2;
 constexpr qint64 kFanOutShareInverse = 8;
-constexpr int kGatherMaxMs = 4;
+constexpr int kGatherMaxMs = 6;
 constexpr qint64 kNsPerMs = 1000000;
 constexpr qint64 kGatherMinNs = kNsPerMs / 2;
 
