@@ -78,12 +78,14 @@ class IFileSystem {
 
 struct LocalDateTime {
     int year = 2000, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    friend bool operator==(const LocalDateTime&, const LocalDateTime&) = default;
 };
 
 // Qt-style patterns of the user's short date and long time ("M/d/yyyy", "h:mm:ss AP").
 struct DateTimePatterns {
     std::string shortDate = "M/d/yyyy";
     std::string longTime = "h:mm:ss AP";
+    friend bool operator==(const DateTimePatterns&, const DateTimePatterns&) = default;
 };
 
 class IClock {

@@ -22,14 +22,25 @@ void ActivityRecorder::LogIPActivity(std::string_view text, std::string_view add
 void ActivityRecorder::Record(std::string address, std::string description) {
     // Text with nothing printable in it is not worth a row.
     if (description.empty()) return;
-    ActivityRecord record{FormatGeneralDate(clock_.Now(), clock_.Patterns()), std::move(address),
-                          std::move(description)};
+    ActivityRecord record{DateText(), std::move(address), std::move(description)};
     if (holds_ > 0) {
         held_.push_back(std::move(record));
         return;
     }
     Hand(record);
     End();
+}
+
+const std::string& ActivityRecorder::DateText() {
+    const LocalDateTime now = clock_.Now();
+    DateTimePatterns patterns = clock_.Patterns();
+    if (!dated_ || now != datedAt_ || patterns != datedWith_) {
+        dateText_ = FormatGeneralDate(now, patterns);
+        datedAt_ = now;
+        datedWith_ = std::move(patterns);
+        dated_ = true;
+    }
+    return dateText_;
 }
 
 void ActivityRecorder::Release() {

@@ -45,10 +45,17 @@ class ActivityRecorder {
 
   private:
     void Record(std::string address, std::string description);
+    // The date text of now: worked out again only when the second or the patterns change, as
+    // the records of a burst share their second.
+    const std::string& DateText();
     void Hand(const ActivityRecord& record);
     void End();
 
     IClock& clock_;
+    bool dated_ = false;
+    LocalDateTime datedAt_;
+    DateTimePatterns datedWith_;
+    std::string dateText_;
     std::vector<IRecordSink*> sinks_;
     int holds_ = 0;
     std::vector<ActivityRecord> held_;

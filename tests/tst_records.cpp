@@ -22,6 +22,7 @@ class TestRecords : public QObject {
     void weekdayOfAMonthOutOfRange();
     void recordLineColumns();
     void historyKeepsMaxListSizeRows();
+    void recordsFollowTheClockAndPatterns();
     void listSizeBelowOneKeepsNewestRow();
     void eventLogHeaderAndRecords();
     void noFileWhileLogIsOff();
@@ -148,6 +149,30 @@ void TestRecords::historyKeepsMaxListSizeRows() {
     f.server->LogActivity("\x18\x0cOK", 3);
     QCOMPARE(f.view.rows.back().address, std::string("Switcher COM3"));
     QCOMPARE(f.view.rows.back().description, std::string("^X12OK"));
+}
+
+void TestRecords::recordsFollowTheClockAndPatterns() {
+    // The date text is worked out once per second and patterns; it must still follow both.
+    FakeClock clock;
+    ActivityRecorder recorder(clock);
+    std::vector<std::string> dates;
+    struct Dates final : IRecordSink {
+        std::vector<std::string>& out;
+        explicit Dates(std::vector<std::string>& o) : out(o) {}
+        void Recorded(const ActivityRecord& r) override { out.push_back(r.dateText); }
+    } sink(dates);
+    recorder.AddSink(sink);
+    recorder.LogIPActivity("one", "a");
+    recorder.LogIPActivity("two", "a");
+    clock.now.second = 6;
+    recorder.LogIPActivity("three", "a");
+    clock.patterns = {"yyyy-MM-dd", "HH:mm:ss"};
+    recorder.LogIPActivity("four", "a");
+    clock.now = {2002, 3, 5, 15, 4, 5};  // back to the first time, in the new patterns
+    recorder.LogIPActivity("five", "a");
+    QCOMPARE(dates, (std::vector<std::string>{"3/5/2002 3:04:05 PM", "3/5/2002 3:04:05 PM",
+                                              "3/5/2002 3:04:06 PM", "2002-03-05 15:04:06",
+                                              "2002-03-05 15:04:05"}));
 }
 
 void TestRecords::listSizeBelowOneKeepsNewestRow() {
