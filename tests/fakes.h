@@ -312,13 +312,18 @@ struct CoreFixture : FakePlatform {
     void Start() { server->Form_Load(); }
 };
 
-// A record sink that notes, with each record, what `at` says then: what had left before it.
+// A record sink that keeps each record and notes with it what `at` says then: what had left
+// before it.
 struct RecordProbe final : IRecordSink {
     using Seen = std::vector<std::pair<std::string, std::string>>;  // description, `at`
-    std::function<std::string()> at;
+    std::function<std::string()> at = [] { return std::string(); };
+    std::vector<ActivityRecord> records;
     Seen seen;
     int ends = 0;
-    void Recorded(const ActivityRecord& r) override { seen.emplace_back(r.description, at()); }
+    void Recorded(const ActivityRecord& r) override {
+        records.push_back(r);
+        seen.emplace_back(r.description, at());
+    }
     void RecordsEnded() override { ++ends; }
 };
 

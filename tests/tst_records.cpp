@@ -155,13 +155,8 @@ void TestRecords::recordsFollowTheClockAndPatterns() {
     // The date text is worked out once per second and patterns; it must still follow both.
     FakeClock clock;
     ActivityRecorder recorder(clock);
-    std::vector<std::string> dates;
-    struct Dates final : IRecordSink {
-        std::vector<std::string>& out;
-        explicit Dates(std::vector<std::string>& o) : out(o) {}
-        void Recorded(const ActivityRecord& r) override { out.push_back(r.dateText); }
-    } sink(dates);
-    recorder.AddSink(sink);
+    RecordProbe probe;
+    recorder.AddSink(probe);
     recorder.LogIPActivity("one", "a");
     recorder.LogIPActivity("two", "a");
     clock.now.second = 6;
@@ -170,6 +165,8 @@ void TestRecords::recordsFollowTheClockAndPatterns() {
     recorder.LogIPActivity("four", "a");
     clock.now = {2002, 3, 5, 15, 4, 5};  // back to the first time, in the new patterns
     recorder.LogIPActivity("five", "a");
+    std::vector<std::string> dates;
+    for (const ActivityRecord& r : probe.records) dates.push_back(r.dateText);
     QCOMPARE(dates, (std::vector<std::string>{"3/5/2002 3:04:05 PM", "3/5/2002 3:04:05 PM",
                                               "3/5/2002 3:04:06 PM", "2002-03-05 15:04:06",
                                               "2002-03-05 15:04:05"}));
