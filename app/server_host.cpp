@@ -12,7 +12,7 @@ ServerHost::ServerHost(const HostOptions& options, IView& view)
     const QString folder = QDir::toNativeSeparators(QDir(options.folder).absolutePath());
     server_ = std::make_unique<Server>(
         Ports{sockets_, serial_, files_, clock_, view,
-              Timers{led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_, loginWait_}},
+              Timers{led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_, loginWait_, linger_}},
         folder.toStdString(), QDir::separator().toLatin1());
     server_->SetLoginTimeout(options.loginTimeoutMs);
     sockets_.SetListenAddress(options.listenAddress);

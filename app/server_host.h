@@ -50,7 +50,7 @@ class ServerHost {
     ServiceNotifier notifier_;
     StdFileSystem files_;
     QtClock clock_;
-    QtTimer led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_, loginWait_;
+    QtTimer led2_, led_, help_, decodeTcp_, cmndChk_, serialRetry_, loginWait_, linger_;
     std::unique_ptr<Server> server_;
     std::unique_ptr<ServiceStatus> service_;  // the manager's status line, fed by the server
     std::optional<StatusEndpoint> statusAt_;

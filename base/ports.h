@@ -104,6 +104,9 @@ class ISocketEvents {
     virtual void ConnectionRequest(Long requestId) = 0;
     virtual void DataArrival(Integer index) = 0;
     virtual void Disconnected(Integer index) = 0;  // the client went away
+    // The client ended its sending side (a close or a half-close): output still reaches it
+    // until the server closes it.
+    virtual void InputEnded(Integer /*index*/) {}
 };
 
 // The socket control array wscktClients: element 0 listens, elements 1.. carry a client each.

@@ -281,6 +281,7 @@ bool QtSocketArray::ReadSome(Integer index, Client& c, bool raiseNow) {
             WatchFor(c, false, c.writing);
             if (!replyCheck_.isActive()) replyCheck_.start();  // output just sent may bring one
             Watch();
+            RaiseInputEnded(index, c, raiseNow);
             return false;
         case net::IoResult::Error:
             Fail(index, c, raiseNow);
@@ -438,6 +439,19 @@ void QtSocketArray::Fail(Integer index, Client& c, bool raiseNow) {
         const Client* now = Find(index);
         if (now && now->id == id && now->handle != net::kNoHandle && events_)
             events_->Disconnected(index);
+    });
+}
+
+void QtSocketArray::RaiseInputEnded(Integer index, const Client& c, bool raiseNow) {
+    if (raiseNow) {
+        if (events_) events_->InputEnded(index);
+        return;
+    }
+    // Found inside a call: the event comes from the event loop.
+    QTimer::singleShot(0, this, [this, index, id = c.id] {
+        const Client* now = Find(index);
+        if (now && now->id == id && now->handle != net::kNoHandle && !now->gone && events_)
+            events_->InputEnded(index);
     });
 }
 

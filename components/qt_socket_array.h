@@ -9,8 +9,9 @@
 //
 // A client connection goes through these states:
 //   open         reading and writing; output the kernel would not take waits in the queue
-//   input ended  the client shut its sending side; output still goes to it, and only an
-//                error (reset, dead peer, a write that fails) ends it from its side
+//   input ended  the client shut its sending side (InputEnded raised); output still goes to
+//                it, and only an error (reset, dead peer, a write that fails) ends it from
+//                its side; the server closes it once its answers are done
 //   gone         the connection failed; the server is told once through Disconnected
 //   closed       the server closed it; no event
 // Jammed clients (no output taken for stallMs while some waits, or queued output over the
@@ -143,6 +144,7 @@ class QtSocketArray final : public QObject, public ISocketArray {
     // Output waits for c: the poller wakes the array when there is room.
     void WaitForRoom(Client& c);
     void Fail(Integer index, Client& c, bool raiseNow);
+    void RaiseInputEnded(Integer index, const Client& c, bool raiseNow);
     void Watch();
     void CheckClients();
     void Release(Client& c, bool abort);

@@ -18,6 +18,8 @@ struct ClientSession : ClientSlot {
     std::uint64_t BytesIn = 0;   // received from the client
     std::uint64_t BytesOut = 0;  // handed to its socket
     long long TakenAtMs = 0;     // on the monotonic clock
+    bool InputEnded = false;     // the client ended its sending side
+    long long LingerFromMs = 0;  // input ended, or output last handed over since
 };
 
 class ClientTable {

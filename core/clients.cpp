@@ -35,6 +35,7 @@ void Server::ConnectionRequest(Long requestId) {
     s.ConnectedAt = p_.clock.Now();
     s.TakenAtMs = p_.clock.MonotonicMs();
     s.BytesIn = s.BytesOut = 0;
+    s.InputEnded = false;
     ++state_.ConnectionCount;
     ShowConnectionCount();
     NetworkLampOn(true);
@@ -56,6 +57,31 @@ void Server::ConnectionRequest(Long requestId) {
 void Server::Disconnected(Integer index) {
     if (index < 1 || index > ClientSlotCount() || !p_.sockets.Connected(index)) return;
     DropClient(index);
+}
+
+void Server::InputEnded(Integer index) {
+    if (index < 1 || index > ClientSlotCount() || !p_.sockets.Connected(index)) return;
+    ClientSession& s = state_.Clients[index];
+    s.InputEnded = true;
+    s.LingerFromMs = p_.clock.MonotonicMs();
+    if (!p_.timers.Linger.Enabled()) {
+        p_.timers.Linger.SetInterval(kLingerCheckMs);
+        p_.timers.Linger.SetEnabled(true);
+    }
+}
+
+void Server::tmrLinger_Timer() {
+    const long long now = p_.clock.MonotonicMs();
+    bool lingering = false;
+    for (int i = 1; i <= ClientSlotCount(); ++i) {
+        const ClientSession& s = state_.Clients[i];
+        if (!s.InputEnded || !p_.sockets.Connected(i)) continue;
+        if (now - s.LingerFromMs >= kInputEndedLingerMs)
+            DropClient(static_cast<Integer>(i));
+        else
+            lingering = true;
+    }
+    if (!lingering) p_.timers.Linger.SetEnabled(false);
 }
 
 void Server::DropClient(Integer index) {
@@ -125,7 +151,9 @@ std::string Server::PeerAddress(Integer index) {
 void Server::WriteTo(Integer index, std::string_view text) {
     // A client whose pending output passed the cap has stopped reading: put it off rather than
     // let it grow the server's memory. A plain failure is left to the disconnect event.
-    state_.Clients[index].BytesOut += text.size();
+    ClientSession& s = state_.Clients[index];
+    s.BytesOut += text.size();
+    if (s.InputEnded) s.LingerFromMs = p_.clock.MonotonicMs();  // its answers still come
     if (p_.sockets.Write(index, text) == ISocketArray::WriteResult::Overflow) {
         ++state_.Counters.SlowClientsPutOff;
         DropClient(index);

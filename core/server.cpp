@@ -23,8 +23,9 @@ Server::Server(Ports ports, std::string exeFolder, char pathSeparator)
 Server::~Server() {
     p_.sockets.SetEvents(nullptr);
     p_.serial.SetEvents(nullptr);
-    for (ITimer* t : {&p_.timers.Led2, &p_.timers.Led, &p_.timers.Help, &p_.timers.DecodeTcp,
-                      &p_.timers.CmndChk, &p_.timers.SerialRetry, &p_.timers.LoginWait})
+    for (ITimer* t :
+         {&p_.timers.Led2, &p_.timers.Led, &p_.timers.Help, &p_.timers.DecodeTcp,
+          &p_.timers.CmndChk, &p_.timers.SerialRetry, &p_.timers.LoginWait, &p_.timers.Linger})
         t->SetTick(nullptr);
 }
 
@@ -36,6 +37,7 @@ void Server::WireTimers() {
     p_.timers.CmndChk.SetTick([this] { tmrCmndChk_Timer(); });
     p_.timers.SerialRetry.SetTick([this] { tmrSerialRetry_Timer(); });
     p_.timers.LoginWait.SetTick([this] { tmrLoginWait_Timer(); });
+    p_.timers.Linger.SetTick([this] { tmrLinger_Timer(); });
 }
 
 // ---- start-up and shut-down ----
@@ -114,6 +116,7 @@ void Server::CloseServer() {
     // Each step acts only on what is open; a failing step does not keep the rest from running.
     p_.timers.SerialRetry.SetEnabled(false);
     p_.timers.LoginWait.SetEnabled(false);
+    p_.timers.Linger.SetEnabled(false);
     state_.SerialLink = SerialLinkState::Closed;
     try {
         if (p_.serial.PortOpen()) p_.serial.SetPortOpen(false);

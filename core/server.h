@@ -44,6 +44,11 @@ constexpr int kSerialRetryFirstMs = 400;
 constexpr int kSerialRetryMaxMs = 5000;
 // How often clients awaiting their password are checked against the login timeout.
 constexpr int kLoginWaitCheckMs = 250;
+// A client whose input ended is served its answers until this long has passed with no output
+// to it, then closed: TCP cannot tell a client that closed from one that only half-closed.
+constexpr int kInputEndedLingerMs = 1000;
+// How often lingering clients are checked against the linger.
+constexpr int kLingerCheckMs = 100;
 
 struct Timers {
     ITimer& Led2;
@@ -53,6 +58,7 @@ struct Timers {
     ITimer& CmndChk;
     ITimer& SerialRetry;  // tries to reopen a lost switcher link
     ITimer& LoginWait;    // puts off clients that never log in (when asked to)
+    ITimer& Linger;       // closes clients whose input ended once their answers are done
 };
 
 struct Ports {
@@ -179,6 +185,7 @@ class Server final : public ISocketEvents,
     void ConnectionRequest(Long requestId) override;
     void DataArrival(Integer index) override;
     void Disconnected(Integer index) override;
+    void InputEnded(Integer index) override;
     // Serial events.
     void OnComm(Integer commEvent) override;
     void PortLost(const ComponentError& error) override;
@@ -187,6 +194,7 @@ class Server final : public ISocketEvents,
     // Timer ticks.
     void tmrSerialRetry_Timer();
     void tmrLoginWait_Timer();
+    void tmrLinger_Timer();
     void tmrLed2_Timer();
     void tmrLed_Timer();
     void tmrHelp_Timer();

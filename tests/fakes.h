@@ -161,6 +161,8 @@ class FakeSockets final : public ISocketArray {
         events->DataArrival(i);
     }
     void Hangup(Integer i) { events->Disconnected(i); }
+    // The client ends its sending side (closes, or half-closes).
+    void EndInput(Integer i) { events->InputEnded(i); }
     std::string TakeOut(Integer i) { return std::exchange(elements.at(i).out, {}); }
 };
 
@@ -280,7 +282,7 @@ struct FakePlatform {
     FakeScheduler sched;
     FakeTimer led2{sched, "led2"}, led{sched, "led"}, help{sched, "help"},
         decodeTcp{sched, "decodeTcp"}, cmndChk{sched, "cmndChk"}, serialRetry{sched, "serialRetry"},
-        loginWait{sched, "loginWait"};
+        loginWait{sched, "loginWait"}, linger{sched, "linger"};
     FakeSockets sockets;
     FakeSerial serial;
     MemFileSystem files;
@@ -292,11 +294,12 @@ struct FakePlatform {
 
     // Builds the server with view as its window; it wires the timers to its handlers.
     void MakeServer(IView& view) {
-        sched.timers = {&led2, &led, &help, &decodeTcp, &cmndChk, &serialRetry, &loginWait};
+        sched.timers = {&led2,    &led,         &help,      &decodeTcp,
+                        &cmndChk, &serialRetry, &loginWait, &linger};
         clock.sched = &sched;
         server = std::make_unique<Server>(
             Ports{sockets, serial, files, clock, view,
-                  Timers{led2, led, help, decodeTcp, cmndChk, serialRetry, loginWait}},
+                  Timers{led2, led, help, decodeTcp, cmndChk, serialRetry, loginWait, linger}},
             "/app", '/');
     }
     Settings& settings() { return server->settings(); }

@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -101,14 +100,6 @@ class Pty {
     int master_ = -1, slave_ = -1;
     QString path_;
 };
-
-// The client leaves with a reset. A plain close is, to the server, the same as a half-close
-// (the end of the client's sending side), which keeps the connection until output finds it gone.
-inline void LeaveWithReset(QTcpSocket& c) {
-    const linger reset{1, 0};
-    ::setsockopt(int(c.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    c.abort();
-}
 
 inline quint16 FreePort() {
     QTcpServer s;

@@ -1,5 +1,6 @@
 // Client connections, intake, login and the send routines, driven tick by tick on fakes.
 #include <QtTest>
+#include <algorithm>
 
 #include "fakes.h"
 
@@ -32,7 +33,18 @@ class TestClients : public QObject {
     void passThroughForwardsUnrecorded();
     void serialSendErrorStillRecordsAndRemoves();
     void megabyteOfGarbageIsDropped();
+    void clientWhoseInputEndedIsClosedAfterTheLinger_data();
+    void clientWhoseInputEndedIsClosedAfterTheLinger();
+    void lingerRestartsWithOutput();
+    void lingeringClientsRecordedOnceAtShutDown();
 };
+
+namespace {
+long long CountRows(const FakeView& v, const std::string& description) {
+    return std::count_if(v.rows.begin(), v.rows.end(),
+                         [&](const HistoryRow& r) { return r.description == description; });
+}
+}  // namespace
 
 void TestClients::login_data() {
     QTest::addColumn<QString>("password");
@@ -373,3 +385,78 @@ void TestClients::megabyteOfGarbageIsDropped() {
 
 QTEST_APPLESS_MAIN(TestClients)
 #include "tst_clients.moc"
+
+void TestClients::clientWhoseInputEndedIsClosedAfterTheLinger_data() {
+    QTest::addColumn<std::string>("password");
+    QTest::newRow("logged in") << std::string();
+    QTest::newRow("asked for the password") << std::string("pw");
+}
+
+void TestClients::clientWhoseInputEndedIsClosedAfterTheLinger() {
+    QFETCH(std::string, password);
+    CoreFixture f;
+    f.Start();
+    f.settings().Password = password;
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Connect("10.0.0.2");
+    f.sched.Advance(5000);
+    f.sockets.EndInput(1);  // closed, or only half-closed: TCP cannot tell them apart
+    f.sched.Advance(kInputEndedLingerMs - 1);
+    QVERIFY(f.sockets.Connected(1));
+    QCOMPARE(CountRows(f.view, "Client Disconnect"), 0);
+    f.sched.Advance(kLingerCheckMs);
+    QVERIFY(!f.sockets.Connected(1));
+    QCOMPARE(CountRows(f.view, "Client Disconnect"), 1);
+    QCOMPARE(f.view.rows.back().address, std::string("10.0.0.1"));
+    QCOMPARE(f.state().ConnectionCount, Integer(1));
+    QCOMPARE(f.view.panels[1], std::string("Client Connections: 0001"));
+    QVERIFY(!f.linger.Enabled());  // nobody lingers
+    // Its slot is free for the next client, which starts without the linger.
+    f.sockets.Connect("10.0.0.3");
+    QCOMPARE(f.sockets.PeerAddress(1), std::string("10.0.0.3"));
+    f.sched.Advance(10 * kInputEndedLingerMs);
+    QVERIFY(f.sockets.Connected(1));
+    QVERIFY(f.sockets.Connected(2));
+    QCOMPARE(CountRows(f.view, "Client Disconnect"), 1);
+}
+
+void TestClients::lingerRestartsWithOutput() {
+    CoreFixture f;
+    f.Start();
+    f.sockets.Connect("10.0.0.1");
+    f.sockets.Send(1, "\r");  // the ready screen, asked for, then the sending side ends
+    f.sockets.EndInput(1);
+    // Answers that keep coming (a long help menu) keep it served.
+    for (int i = 0; i < 5; ++i) {
+        f.sched.Advance(kInputEndedLingerMs - kLingerCheckMs);
+        f.server->SendtoIP("more of the answer");
+    }
+    QVERIFY(f.sockets.Connected(1));
+    QCOMPARE(f.sockets.elements[1].writes.back(), std::string("more of the answer"));
+    f.sched.Advance(kInputEndedLingerMs + kLingerCheckMs);
+    QVERIFY(!f.sockets.Connected(1));
+    QCOMPARE(CountRows(f.view, "Client Disconnect"), 1);
+    QCOMPARE(f.state().ConnectionCount, Integer(0));
+}
+
+void TestClients::lingeringClientsRecordedOnceAtShutDown() {
+    CoreFixture f;
+    f.Start();
+    for (int i = 1; i <= 3; ++i) f.sockets.Connect("10.0.0." + std::to_string(i));
+    f.sockets.EndInput(1);
+    f.sockets.EndInput(2);
+    f.sched.Advance(kInputEndedLingerMs + kLingerCheckMs);  // 1 and 2 are closed
+    f.sockets.Connect("10.0.0.4");                          // takes slot 1
+    f.sockets.EndInput(1);                                  // and lingers at shut-down
+    f.server->Form_Unload();
+    QCOMPARE(CountRows(f.view, "Client Disconnect"), 4);
+    for (const char* a : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"})
+        QCOMPARE(std::count_if(f.view.rows.begin(), f.view.rows.end(),
+                               [&](const HistoryRow& r) {
+                                   return r.address == a && r.description == "Client Disconnect";
+                               }),
+                 1);
+    QVERIFY(!f.linger.Enabled());
+    f.sched.Advance(10 * kInputEndedLingerMs);
+    QCOMPARE(CountRows(f.view, "Client Disconnect"), 4);
+}

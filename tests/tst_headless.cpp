@@ -1,6 +1,5 @@
 // The real executable, headless: start-up, reports, history rows, SIGTERM and the settings
 // file it leaves behind.
-#include <sys/socket.h>
 
 #include "live.h"
 
@@ -32,10 +31,7 @@ struct Run : ServerProcess {
         QTcpSocket c;
         if (!ConnectWhenListening(c, port)) return {};
         const QByteArray got = LiveServer::Receive(c, 17, 3000);
-        // Leaves with a reset, so the server sees it go without output to it.
-        const linger reset{1, 0};
-        ::setsockopt(int(c.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        c.abort();
+        c.disconnectFromHost();
         return got;
     }
 };

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <algorithm>
 #include <csignal>
 
 #include "live.h"
@@ -198,10 +199,15 @@ class TestSockets : public QObject {
     Q_OBJECT
   private slots:
     void halfClosingClientGetsItsAnswer();
+    void closingClientIsADisconnect_data();
+    void closingClientIsADisconnect();
+    void fiftyClientsCloseAtOnce();
+    void halfCloseWithALateAnswerIsServedThenClosed();
     void readmeTakeWithHalfClose();
     void clientSocketsKeepAlive();
     void vanishedPanelIsFound_data();
     void vanishedPanelIsFound();
+    void fullDescriptorTableDoesNotSpin_data();
     void fullDescriptorTableDoesNotSpin();
     void clientThatNeverReadsIsCut();
     void outputGathersUnderAStream();
@@ -229,6 +235,73 @@ void TestSockets::halfClosingClientGetsItsAnswer() {
     QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, 10000));
     QCOMPARE(s.view.rows.back().description, std::string("Client Disconnect"));
     QVERIFY(!s.host->sockets().Connected(1));
+}
+
+void TestSockets::closingClientIsADisconnect_data() {
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::newRow("logged in") << QByteArray() << kGreeting;
+    QTest::newRow("asked for the password") << QByteArray("pw") << QByteArray("Enter Password>");
+}
+
+void TestSockets::closingClientIsADisconnect() {
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, greeting);
+    LiveServer s;
+    s.settings().Password = password.toStdString();
+    const int stays = RawConnect(s.port);
+    const int fd = RawConnect(s.port);
+    QVERIFY(stays >= 0 && fd >= 0);
+    QCOMPARE(RawReceive(stays, greeting.size(), 5000), greeting);
+    QCOMPARE(RawReceive(fd, greeting.size(), 5000), greeting);
+    QCOMPARE(s.state().ConnectionCount, Integer(2));
+    ::close(fd);  // a plain close: the end of its input, and nothing more
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 1; }, 2000));
+    QCOMPARE(s.view.rows.back().description, std::string("Client Disconnect"));
+    QVERIFY(!s.host->sockets().Connected(2));
+    QVERIFY(s.host->sockets().Connected(1));
+    // Its descriptor is released, not kept for output that will never be read.
+    QCOMPARE(s.host->sockets().NativeHandle(2), net::kNoHandle);
+    ::close(stays);
+}
+
+void TestSockets::fiftyClientsCloseAtOnce() {
+    constexpr int kClients = 50;
+    LiveServer s(IniKeys{{"Max List Size", "500"}});  // every row kept
+    std::vector<int> fds;
+    for (int i = 0; i < kClients; ++i) {
+        fds.push_back(RawConnect(s.port));
+        QVERIFY(fds.back() >= 0);
+        QCOMPARE(RawReceive(fds.back(), kGreeting.size(), 5000), kGreeting);
+    }
+    QCOMPARE(s.state().ConnectionCount, Integer(kClients));
+    for (int fd : fds) ::close(fd);
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, 2000));
+    const auto disconnects =
+        std::count_if(s.view.rows.begin(), s.view.rows.end(),
+                      [](const HistoryRow& r) { return r.description == "Client Disconnect"; });
+    QCOMPARE(disconnects, kClients);
+    for (Integer i = 1; i <= kClients; ++i) QVERIFY(!s.host->sockets().Connected(i));
+    QCOMPARE(s.view.panels[1], std::string("Client Connections: 0000"));
+}
+
+void TestSockets::halfCloseWithALateAnswerIsServedThenClosed() {
+    LiveServer s;
+    const int fd = RawConnect(s.port);
+    QVERIFY(fd >= 0);
+    QCOMPARE(RawReceive(fd, kGreeting.size(), 5000), kGreeting);
+    QCOMPARE(::send(fd, kTake.constData(), kTake.size(), 0), ssize_t(kTake.size()));
+    QCOMPARE(::shutdown(fd, SHUT_WR), 0);
+    QCOMPARE(s.SwitcherReceives(kTake.size()), kTake);
+    QTest::qWait(300);  // a switcher that takes its time
+    QVERIFY(s.pty.Write(kTakeAnswer));
+    QCOMPARE(RawReceive(fd, kTakeAnswer.size(), 5000), kTakeAnswer);
+    // Then the server closes it: the client reads the end of the stream.
+    QVERIFY(QTest::qWaitFor([&] { return s.state().ConnectionCount == 0; }, 2000));
+    QCOMPARE(s.view.rows.back().description, std::string("Client Disconnect"));
+    char byte;
+    QCOMPARE(::recv(fd, &byte, 1, 0), ssize_t(0));
+    ::close(fd);
 }
 
 void TestSockets::readmeTakeWithHalfClose() {
@@ -294,7 +367,14 @@ void TestSockets::vanishedPanelIsFound() {
     QVERIFY(!s.host->sockets().Connected(1));
 }
 
+void TestSockets::fullDescriptorTableDoesNotSpin_data() {
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("clients leave with a reset") << true;
+    QTest::newRow("clients close normally") << false;
+}
+
 void TestSockets::fullDescriptorTableDoesNotSpin() {
+    QFETCH(bool, reset);
     constexpr int kLimit = 48;
     Program p;
     p.Start({"prlimit", QStringLiteral("--nofile=%1:%1").arg(kLimit)},
@@ -342,7 +422,10 @@ void TestSockets::fullDescriptorTableDoesNotSpin() {
     int left = 0;
     for (std::size_t i = 0; i < clients.size() && left < 5; ++i) {
         if (!seen[i] || i == first) continue;
-        CloseWithReset(clients[i]);
+        if (reset)
+            CloseWithReset(clients[i]);
+        else
+            ::close(clients[i]);
         clients[i] = -1;
         ++left;
     }

@@ -110,13 +110,13 @@ void TestStartup::appPathEndsInOneSeparator() {
     QFETCH(QString, folder);
     FakeScheduler sched;
     FakeTimer a{sched, "a"}, b{sched, "b"}, c{sched, "c"}, d{sched, "d"}, e{sched, "e"},
-        r{sched, "r"}, w{sched, "w"};
+        r{sched, "r"}, w{sched, "w"}, l{sched, "l"};
     FakeSockets sockets;
     FakeSerial serial;
     FakeView view;
     MemFileSystem files;
     FakeClock clock;
-    Server s(Ports{sockets, serial, files, clock, view, Timers{a, b, c, d, e, r, w}},
+    Server s(Ports{sockets, serial, files, clock, view, Timers{a, b, c, d, e, r, w, l}},
              folder.toStdString(), '/');
     s.Form_Load();
     QTEST(QString::fromStdString(s.state().AppPath), "appPath");
