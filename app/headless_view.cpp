@@ -34,6 +34,14 @@ void SlowedAddressPrinter::AddressSlowed(const std::string& address) {
     std::fflush(err_);
 }
 
+void SlowedAddressPrinter::ConnectionRefused(const std::string& address) {
+    std::fprintf(err_,
+                 "quorvex: refused a connection from %s (its logins are being slowed and enough "
+                 "of its connections await the password)\n",
+                 address.c_str());
+    std::fflush(err_);
+}
+
 void HeadlessView::CloseAllWindows() {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);

@@ -39,11 +39,13 @@ class HistoryPrinter final : public IRecordSink {
     std::FILE* out_;
 };
 
-// Says on stderr when wrong passwords from an address start being slowed.
+// Says on stderr when wrong passwords from an address start being slowed, and when its
+// connections are refused meanwhile (once a minute per address).
 class SlowedAddressPrinter final : public IServerWatch {
   public:
     explicit SlowedAddressPrinter(std::FILE* err = stderr) : err_(err) {}
     void AddressSlowed(const std::string& address) override;
+    void ConnectionRefused(const std::string& address) override;
 
   private:
     std::FILE* err_;

@@ -3,6 +3,7 @@
 // implement them with fakes.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -129,8 +130,14 @@ class ISocketArray {
     virtual void Refuse(Long requestId) = 0;
     virtual bool Connected(Integer index) const = 0;
     virtual std::string PeerAddress(Integer index) const = 0;
-    // All characters waiting on element i; throws ComponentError.
-    virtual std::string ReadAll(Integer index) = 0;
+    // The characters waiting on element i, at most `most` of them (the rest stays waiting and
+    // raises DataArrival again); throws ComponentError.
+    virtual std::string ReadAll(Integer index, std::size_t most) = 0;
+    // Off: nothing more is read from element i, so TCP slows its sender; on again: reading
+    // resumes, and what waits raises DataArrival.
+    virtual void SetReading(Integer index, bool on) = 0;
+    // The address of a connection not yet taken over (empty if there is no such request).
+    virtual std::string RequestAddress(Long requestId) const = 0;
     // Overflow: the client's pending output passed the cap.
     virtual WriteResult Write(Integer index, std::string_view text) = 0;
     // Output written from HoldOutput until SendHeldOutput leaves then, in one write per client
@@ -171,6 +178,9 @@ class ISerialPort {
     virtual Long InBufferCount() const = 0;
     virtual std::string Input() = 0;
     virtual void Output(char c) = 0;
+    // How many characters Output can still queue now; a closed port takes any number (and
+    // fails on each).
+    virtual std::size_t OutputRoom() const { return static_cast<std::size_t>(-1); }
     // What Output queued goes to the line now, as far as it takes it without waiting, instead
     // of at a later turn of the event loop. A failure shows as the port's loss, from the loop.
     virtual void SendOutput() {}

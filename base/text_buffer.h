@@ -25,6 +25,11 @@ class TextBuffer {
         data_.clear();
         head_ = 0;
     }
+    // Empties the buffer and gives its memory back.
+    void release() {
+        std::string().swap(data_);
+        head_ = 0;
+    }
     // Removes the first n characters (all of them when n >= size()).
     void consume(std::size_t n) {
         if (n >= size()) {

@@ -155,6 +155,12 @@ void QtSerialPort::Output(char c) {
         throw ComponentError(kErrHardware, port_.errorString().toStdString());
 }
 
+std::size_t QtSerialPort::OutputRoom() const {
+    if (!port_.isOpen()) return static_cast<std::size_t>(-1);  // each write fails and says why
+    const qint64 queued = port_.bytesToWrite();
+    return queued >= kSerialOutputCap ? 0 : static_cast<std::size_t>(kSerialOutputCap - queued);
+}
+
 void QtSerialPort::SendOutput() {
     // QSerialPort leaves written bytes for its notifier, a turn of the loop later; the take
     // goes now (as much as the line takes without waiting; the notifier sends any rest).
@@ -176,7 +182,13 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
         // Qt's text here is often a stale errno ("Resource temporarily unavailable").
         const std::string qtText = port_.errorString().toStdString();
         port_.clearError();
+#ifdef Q_OS_UNIX
+        // A line the switcher does not read refuses writes with the same error: only a device
+        // that is really gone is a loss. Its output waits for the line meanwhile.
+        if (const std::optional<std::string> reason = LossReason()) Lose(*reason);
+#else
         Lose(LossReason().value_or(qtText));
+#endif
         return;
     }
     if (error == QSerialPort::ReadError || error == QSerialPort::WriteError) {

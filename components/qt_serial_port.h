@@ -47,6 +47,7 @@ class QtSerialPort final : public QObject, public ISerialPort {
     Long InBufferCount() const override;
     std::string Input() override;
     void Output(char c) override;
+    std::size_t OutputRoom() const override;
     void SendOutput() override;
 
   signals:

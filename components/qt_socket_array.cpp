@@ -66,7 +66,7 @@ QtSocketArray::~QtSocketArray() {
     // Going down: nothing waits for a slow reader, nothing stays queued in the kernel.
     for (auto& c : elements_)
         if (c && c->handle != net::kNoHandle) Release(*c, true);
-    for (net::Handle h : std::as_const(pending_)) net::Abort(h);
+    for (const Pending& p : std::as_const(pending_)) net::Abort(p.handle);
     CloseListener();
 }
 
@@ -159,7 +159,7 @@ void QtSocketArray::OnAcceptable() {
         }
         nextRequestId_ = nextRequestId_ == kIntegerMax ? 1 : nextRequestId_ + 1;
         const Long id = nextRequestId_;
-        pending_.insert(id, h);
+        pending_.insert(id, Pending{h, net::PeerAddress(h)});
         if (events_) events_->ConnectionRequest(id);
         // A request the server neither took nor refused is not left hanging.
         if (pending_.contains(id)) Refuse(id);
@@ -203,7 +203,8 @@ void QtSocketArray::Accept(Integer index, Long requestId) {
     if (index < 0) throw ComponentError(kErrInvalidValue, "Invalid property value");
     auto p = pending_.find(requestId);
     if (p == pending_.end()) throw ComponentError(24038, "Invalid socket handle");
-    const net::Handle h = p.value();
+    const net::Handle h = p.value().handle;
+    std::string peer = std::move(p.value().peer);
     pending_.erase(p);
     auto& slot = Element(index);
     if (slot && slot->handle != net::kNoHandle) Release(*slot, true);
@@ -212,7 +213,7 @@ void QtSocketArray::Accept(Integer index, Long requestId) {
     c.id = requestId;
     c.key = std::uint64_t(std::uint32_t(index)) << 32 | std::uint32_t(requestId);
     c.handle = h;
-    c.peer = net::PeerAddress(h);
+    c.peer = std::move(peer);
     net::SetClientOptions(h, timing_.keepAlive);
     // Text or a failure that came before the take-over wakes the poller from the event loop.
     WatchFor(c, true, false);
@@ -239,8 +240,13 @@ void QtSocketArray::OnReady(std::uint64_t key, bool readable, bool writable) {
 void QtSocketArray::Refuse(Long requestId) {
     auto p = pending_.find(requestId);
     if (p == pending_.end()) return;
-    net::Abort(p.value());
+    net::Abort(p.value().handle);
     pending_.erase(p);
+}
+
+std::string QtSocketArray::RequestAddress(Long requestId) const {
+    const auto p = pending_.constFind(requestId);
+    return p == pending_.cend() ? std::string() : p.value().peer;
 }
 
 bool QtSocketArray::Connected(Integer index) const {
@@ -301,15 +307,39 @@ void QtSocketArray::OnReadable(Integer index) {
     if (c->in.size() > had && events_) events_->DataArrival(index);
 }
 
-std::string QtSocketArray::ReadAll(Integer index) {
+std::string QtSocketArray::ReadAll(Integer index, std::size_t most) {
     Client* c = Find(index);
     if (!c) return {};
-    // Everything that has arrived, as one piece: a unit that takes "the whole buffer" sees it.
-    while (c->moreWaiting && c->handle != net::kNoHandle && !c->gone)
+    // Everything that has arrived, up to what the server takes, as one piece: a unit that
+    // takes "the whole buffer" sees it.
+    while (c->in.size() < most && c->moreWaiting && c->handle != net::kNoHandle && !c->gone)
         c->moreWaiting = ReadSome(index, *c, false);
     std::string text;
-    text.swap(c->in);
+    if (c->in.size() <= most) {
+        text.swap(c->in);
+    } else {
+        text = c->in.substr(0, most);
+        c->in.erase(0, most);
+        OfferRestLater(index, *c);
+    }
     return text;
+}
+
+void QtSocketArray::SetReading(Integer index, bool on) {
+    Client* c = Find(index);
+    if (!c || c->handle == net::kNoHandle || c->gone || c->paused == !on) return;
+    c->paused = !on;
+    WatchFor(*c, WantsInput(*c), c->writing);
+    if (on && !c->in.empty()) OfferRestLater(index, *c);
+}
+
+void QtSocketArray::OfferRestLater(Integer index, const Client& c) {
+    QTimer::singleShot(0, this, [this, index, id = c.id] {
+        const Client* now = Find(index);
+        if (now && now->id == id && now->handle != net::kNoHandle && !now->gone && !now->paused &&
+            !now->in.empty() && events_)
+            events_->DataArrival(index);
+    });
 }
 
 // ---- output ----
@@ -491,6 +521,10 @@ void QtSocketArray::CheckClients() {
 void QtSocketArray::Close(Integer index) {
     Client* c = Find(index);
     if (c && c->handle != net::kNoHandle) Release(*c, false);
+    // Closed elements at the end go: after a burst of connections has left, the array holds
+    // what is connected. Events still on their way find no element and are dropped.
+    while (!elements_.empty() && (!elements_.back() || elements_.back()->handle == net::kNoHandle))
+        elements_.pop_back();
 }
 
 void QtSocketArray::Release(Client& c, bool abort) {

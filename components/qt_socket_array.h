@@ -88,7 +88,9 @@ class QtSocketArray final : public QObject, public ISocketArray {
     void Refuse(Long requestId) override;
     bool Connected(Integer index) const override;
     std::string PeerAddress(Integer index) const override;
-    std::string ReadAll(Integer index) override;
+    std::string ReadAll(Integer index, std::size_t most) override;
+    void SetReading(Integer index, bool on) override;
+    std::string RequestAddress(Long requestId) const override;
     WriteResult Write(Integer index, std::string_view text) override;
     std::size_t QueuedOutput(Integer index) const override;
     void HoldOutput() override { holding_ = true; }
@@ -119,6 +121,7 @@ class QtSocketArray final : public QObject, public ISocketArray {
         std::uint64_t key = 0;  // its index and id, as the poller hands them back
         net::Handle handle = net::kNoHandle;
         bool reading = false;  // watched for input: off once it ended or the connection failed
+        bool paused = false;   // the server takes no more input for now
         bool writing = false;  // watched for room: on only while output waits
         std::string in;        // read, not yet taken by ReadAll
         std::string out;       // waiting for the kernel, from outAt
@@ -145,6 +148,10 @@ class QtSocketArray final : public QObject, public ISocketArray {
     void WaitForRoom(Client& c);
     void Fail(Integer index, Client& c, bool raiseNow);
     void RaiseInputEnded(Integer index, const Client& c, bool raiseNow);
+    // Input read but not taken raises DataArrival again, from the event loop.
+    void OfferRestLater(Integer index, const Client& c);
+    // Whether c is watched for input: not once it ended, not while paused.
+    static bool WantsInput(const Client& c) { return !c.inputEnded && !c.paused; }
     void Watch();
     void CheckClients();
     void Release(Client& c, bool abort);
@@ -166,7 +173,11 @@ class QtSocketArray final : public QObject, public ISocketArray {
     QElapsedTimer clock_;
     SocketPoller poller_;
     std::vector<std::unique_ptr<Client>> elements_;  // by index; empty entries are no element
-    QHash<Long, net::Handle> pending_;
+    struct Pending {
+        net::Handle handle;
+        std::string peer;
+    };
+    QHash<Long, Pending> pending_;
     Long nextRequestId_ = 0;
     net::ListenAddress listenAddress_;
     bool holding_ = false;

@@ -268,7 +268,7 @@ QJsonObject StatusServer::StatusJson() const {
     const ServerCounters& n = st.Counters;
 
     QJsonArray clients;
-    for (Integer i = 1; i <= server_.ClientSlotCount(); ++i) {
+    for (int i = 1; i <= server_.ClientSlotCount(); ++i) {
         if (!sockets_.Connected(i)) continue;
         const ClientSession& s = server_.session(i);
         clients.append(QJsonObject{

@@ -15,11 +15,13 @@ namespace qv {
 struct ClientSession : ClientSlot {
     std::string Address;  // the peer's address, as taken
     LocalDateTime ConnectedAt;
-    std::uint64_t BytesIn = 0;   // received from the client
-    std::uint64_t BytesOut = 0;  // handed to its socket
-    long long TakenAtMs = 0;     // on the monotonic clock
-    bool InputEnded = false;     // the client ended its sending side
-    long long LingerFromMs = 0;  // input ended, or output last handed over since
+    std::uint64_t BytesIn = 0;     // received from the client
+    std::uint64_t BytesOut = 0;    // handed to its socket
+    long long TakenAtMs = 0;       // on the monotonic clock
+    bool InputEnded = false;       // the client ended its sending side
+    bool ReadingPaused = false;    // its held text is at the bound
+    std::uint64_t AttemptSeq = 0;  // when its waiting password attempt began, in order
+    long long LingerFromMs = 0;    // input ended, or output last handed over since
 };
 
 class ClientTable {
@@ -31,6 +33,10 @@ class ClientTable {
     }
     // Adds slot ClientSlotCount + 1.
     void Grow() { slots_.emplace_back(); }
+    // Removes the last slot.
+    void Shrink() {
+        if (slots_.size() > 1) slots_.pop_back();
+    }
     // No slots.
     void Reset() { slots_.assign(1, ClientSession{}); }
 

@@ -4,6 +4,7 @@
 // wrong one, the wait doubling with each further wrong attempt up to kThrottleMaxWaitMs. An
 // address quiet for kThrottleWindowMs, or that gives the right password, starts afresh. The
 // table holds at most kThrottleTableCap addresses, the least recently seen forgotten first.
+// IPv6 addresses are counted per /64, the block one host is usually given.
 #pragma once
 
 #include <array>
@@ -20,8 +21,14 @@ constexpr long long kThrottleFirstWaitMs = 1'000;
 constexpr long long kThrottleMaxWaitMs = 30'000;
 constexpr std::size_t kThrottleTableCap = 4096;
 
+// The block an address is counted in: an IPv4 address itself (also when mapped into IPv6), the
+// /64 of an IPv6 address ("2001:db8:1:2::/64"). Text that is neither is its own block.
+std::string AddressBlock(const std::string& address);
+
 class LoginThrottle {
   public:
+    // Whether attempts from address are being held back now (or would be).
+    bool IsSlowed(const std::string& address, long long nowMs) const;
     // The earliest time (ms, monotonic) an attempt from address may be checked.
     long long CheckAllowedAt(const std::string& address, long long nowMs);
     // A wrong password from address. True when this one starts slowing the address.

@@ -94,6 +94,7 @@ void Server::InitServer() {
     p_.timers.Help.SetEnabled(false);
     p_.sockets.Listen(settings_.TcpPort);
     state_.Clients.Reset();
+    freeFrom_ = 1;
     state_.ConnectionCount = 0;
     if (p_.serial.PortOpen()) return;
     try {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/ports.h"
@@ -37,6 +38,21 @@ constexpr int kHelpIntervalMs = 5000;
 constexpr Integer kIdleFlushTicks = 200;
 
 constexpr Integer kMaxClientSlots = kIntegerMax;
+
+// Text held per client, read but not yet worked off. At the bound the client is not read until
+// there is room again, so TCP slows its sender and nothing is dropped: room for the longest
+// password (255 characters) and a few units while it awaits the password or is held, for a
+// burst of units once logged in.
+constexpr std::size_t kHeldTextMaxAwaitingLogin = 4 * 1024;
+constexpr std::size_t kHeldTextMaxLoggedIn = 32 * 1024;
+// While an address is being slowed, at most this many of its connections await the password;
+// further ones are refused as they come.
+constexpr int kSlowedAddressMaxAwaiting = 4;
+// Connections awaiting the password, from all addresses; past it the one that has waited
+// longest is put off. Far above any site's panel count.
+constexpr int kMaxAwaitingLogin = 512;
+// A refusal is said at most once per address in this long.
+constexpr long long kRefusalReportMs = 60'000;
 
 // Reopening a lost switcher link: the first try soon after the loss, then backing off,
 // doubling, to one try every kSerialRetryMaxMs.
@@ -142,6 +158,9 @@ class IServerWatch {
     virtual void AddressSlowed(const std::string& /*address*/) {}
     // Shut-down begins.
     virtual void ShuttingDown() {}
+    // A connection from address was refused: too many of its connections await the password
+    // while it is being slowed. Said at most once per kRefusalReportMs per address.
+    virtual void ConnectionRefused(const std::string& /*address*/) {}
 };
 
 class Server final : public ISocketEvents,
@@ -244,6 +263,17 @@ class Server final : public ISocketEvents,
     void EndRun();
     // The client's password attempt waits: its address is being slowed.
     bool LoginHeld(Integer index);
+    // Reading from the client stops while its held text is at its bound, and resumes below it.
+    void PaceReading(Integer index);
+    std::size_t HeldTextMax(Integer index) const;
+    // A new connection from address may be taken (not one too many of a slowed address).
+    bool TakesConnectionFrom(const std::string& address);
+    // Past the cap of connections awaiting the password, the longest waiting is put off.
+    void PutOffLongestAwaiting();
+    // Slots above the highest in use go, so that loops over the clients cost what is connected.
+    void TrimFreeSlots();
+    void SlotFreed(Integer index);
+    bool LineHasRoom(std::size_t n) override;
     void BumpIdleTicks();
     void OpenSerialPort();
     void StatusChanged();
@@ -281,6 +311,11 @@ class Server final : public ISocketEvents,
     bool lampAtRunEnd_ = false;  // the run relayed something: the network lamp lights at its end
     LoginThrottle throttle_;
     long long loginTimeoutMs_ = 0;
+    std::uint64_t attemptSeq_ = 0;  // orders the password attempts that wait
+    bool lineFull_ = false;         // a unit waits for room on the switcher's line
+    Integer elementsMade_ = 0;      // the highest socket element made and not removed
+    int freeFrom_ = 1;              // every slot below it is connected: the search starts there
+    std::unordered_map<std::string, long long> refusalSaid_;  // address block -> when
 };
 
 }  // namespace qv

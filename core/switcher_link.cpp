@@ -60,6 +60,7 @@ void Server::EndRun() {
         NetworkLampOn(false);
     }
     recorder_.Release();
+    TrimFreeSlots();  // a client that stopped reading may have been put off
 }
 
 void Server::PortLost(const ComponentError& error) {

@@ -31,6 +31,7 @@ bool DecodeTcpMessage(ClientSlot& slot, Integer index, const ClientRules& rules,
     if (b.empty()) return false;
 
     if (rules.PassThruMode) {
+        if (!link.LineHasRoom(b.size())) return false;
         const std::string all(b.view());
         link.TcptoSerial(all);
         b.clear();
@@ -73,6 +74,7 @@ bool DecodeTcpMessage(ClientSlot& slot, Integer index, const ClientRules& rules,
             return true;
     }
     if (b.size() < need) return false;
+    if (!link.LineHasRoom(whole ? b.size() : need)) return false;
 
     const std::string unit(whole ? b.view() : b.view().substr(0, need));
     link.TcptoSerial(unit);

@@ -52,10 +52,14 @@ class ClientLink {
     virtual std::string PeerAddress(Integer index) = 0;
     // A password was checked, and was right or wrong.
     virtual void PasswordChecked(Integer index, bool correct) = 0;
+    // Whether the switcher's line can take n more characters now. A unit goes whole or waits
+    // in the client's buffer.
+    virtual bool LineHasRoom(std::size_t /*n*/) { return true; }
 };
 
 // One step for client slot index (its buffer is not empty). Returns true when the step
-// consumed text or changed the login state, i.e. when another step may do more.
+// consumed text or changed the login state, i.e. when another step may do more; a complete
+// unit the line has no room for stays, and the step returns false.
 bool DecodeTcpMessage(ClientSlot& slot, Integer index, const ClientRules& rules, ClientLink& link);
 // The login step of a client awaiting its password.
 bool CheckPassword(ClientSlot& slot, Integer index, const ClientRules& rules, ClientLink& link);

@@ -79,6 +79,7 @@ class FakeSockets final : public ISocketArray {
         std::vector<std::string> writes;  // one entry per write
         bool overflow = false;
         std::size_t queued = 0;  // what QueuedOutput says
+        bool reading = true;     // SetReading
     };
     ISocketEvents* events = nullptr;
     bool listening = false;
@@ -130,7 +131,19 @@ class FakeSockets final : public ISocketArray {
         auto it = elements.find(i);
         return it == elements.end() ? std::string() : it->second.peer;
     }
-    std::string ReadAll(Integer i) override { return std::exchange(elements.at(i).in, {}); }
+    std::string ReadAll(Integer i, std::size_t most) override {
+        Element& e = elements.at(i);
+        std::string text = e.in.substr(0, most);
+        e.in.erase(0, text.size());
+        return text;
+    }
+    void SetReading(Integer i, bool on) override {
+        if (auto it = elements.find(i); it != elements.end()) it->second.reading = on;
+    }
+    std::string RequestAddress(Long id) const override {
+        const auto it = pending.find(id);
+        return it == pending.end() ? std::string() : it->second;
+    }
     WriteResult Write(Integer i, std::string_view text) override {
         Element& e = elements.at(i);
         if (e.overflow) return WriteResult::Overflow;
@@ -156,9 +169,20 @@ class FakeSockets final : public ISocketArray {
         events->ConnectionRequest(id);
         return id;
     }
+    // As the real array does, text the server did not take yet is offered again while it reads.
     void Send(Integer i, std::string_view text) {
         elements.at(i).in.append(text);
         events->DataArrival(i);
+        for (;;) {
+            const auto it = elements.find(i);
+            if (it == elements.end() || !it->second.connected || !it->second.reading ||
+                it->second.in.empty())
+                break;
+            const std::size_t before = it->second.in.size();
+            events->DataArrival(i);
+            const auto again = elements.find(i);
+            if (again == elements.end() || again->second.in.size() == before) break;
+        }
     }
     void Hangup(Integer i) { events->Disconnected(i); }
     // The client ends its sending side (closes, or half-closes).
@@ -177,6 +201,7 @@ class FakeSerial final : public ISerialPort {
     int writes = 0;
     std::set<Integer> failingPorts;
     bool failOutput = false;
+    std::size_t room = static_cast<std::size_t>(-1);  // what the open port can still queue
     std::vector<std::string> calls;
 
     void SetEvents(ISerialEvents* e) override { events = e; }
@@ -200,9 +225,12 @@ class FakeSerial final : public ISerialPort {
     std::string Input() override { return std::exchange(in, {}); }
     void Output(char c) override {
         if (!open || failOutput) throw ComponentError(8012, "The device is not open");
+        if (room == 0) throw ComponentError(8010, "Transmit buffer full");
+        if (room != static_cast<std::size_t>(-1)) --room;
         written.push_back(c);
         ++writes;
     }
+    std::size_t OutputRoom() const override { return open ? room : static_cast<std::size_t>(-1); }
     std::string sent;  // what had been offered to the line by SendOutput
     void SendOutput() override { sent = written; }
     // The switcher prints text.

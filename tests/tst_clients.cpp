@@ -37,6 +37,9 @@ class TestClients : public QObject {
     void clientWhoseInputEndedIsClosedAfterTheLinger();
     void lingerRestartsWithOutput();
     void lingeringClientsRecordedOnceAtShutDown();
+    void unitsWaitWholeForRoomOnTheLine_data();
+    void unitsWaitWholeForRoomOnTheLine();
+    void slotsCostWhatIsConnected();
 };
 
 namespace {
@@ -459,4 +462,69 @@ void TestClients::lingeringClientsRecordedOnceAtShutDown() {
     QVERIFY(!f.linger.Enabled());
     f.sched.Advance(10 * kInputEndedLingerMs);
     QCOMPARE(CountRows(f.view, "Client Disconnect"), 4);
+}
+
+void TestClients::unitsWaitWholeForRoomOnTheLine_data() {
+    QTest::addColumn<bool>("passThru");
+    QTest::newRow("units") << false;
+    QTest::newRow("pass-through") << true;
+}
+
+void TestClients::unitsWaitWholeForRoomOnTheLine() {
+    QFETCH(bool, passThru);
+    CoreFixture f;
+    f.Start();
+    f.settings().PassThruMode = passThru;
+    f.serial.open = true;
+    f.serial.room = 10;  // the switcher has stopped reading: room for one take
+    for (int i = 1; i <= 3; ++i) f.sockets.Connect("10.0.0." + std::to_string(i));
+    const std::string take[] = {
+        "\x14"
+        "001001",
+        "\x14"
+        "002002",
+        "\x14"
+        "003003"};
+    f.sockets.Send(1, take[0] + take[1]);
+    f.sockets.Send(2, take[2]);
+    const std::size_t flood = 7 * (kHeldTextMaxLoggedIn / 7 + 100);  // whole takes, over the bound
+    f.sockets.Send(3, std::string(flood, '\x14'));
+    // What fits goes whole; the rest waits in order, and well past the idle flush it is
+    // still there; the flood of the third client is held at its bound, not read further.
+    f.sched.Advance(5000);
+    // (In pass-through a client's whole buffer is its unit: the first client's two takes.)
+    QCOMPARE(f.serial.written, passThru ? take[2] : take[0]);
+    QVERIFY(f.view.reports.empty());
+    QVERIFY(!f.sockets.elements[3].reading);
+    QVERIFY(f.slot(3).ClientBuffer.size() <= kHeldTextMaxLoggedIn);
+    // The line drains: every unit arrives whole and in its client's order, nothing lost.
+    f.serial.room = static_cast<std::size_t>(-1);
+    f.sched.Advance(kDecodeTcpIntervalMs);
+    f.sockets.Send(3, "");
+    const std::string& w = f.serial.written;
+    QCOMPARE(w.substr(0, 21), passThru ? take[2] + take[0] + take[1] : take[0] + take[1] + take[2]);
+    QCOMPARE(w.size(), 21 + flood);
+    QVERIFY(w.find_first_not_of('\x14', 21) == std::string::npos);
+    QVERIFY(f.view.reports.empty());
+}
+
+void TestClients::slotsCostWhatIsConnected() {
+    CoreFixture f;
+    f.Start();
+    // Every slot number taken, then all but the first leave.
+    for (int i = 1; i <= kMaxClientSlots; ++i) f.sockets.Connect("10.0.0.1");
+    QCOMPARE(f.server->ClientSlotCount(), kMaxClientSlots);
+    f.sockets.Connect("10.0.0.2");
+    QCOMPARE(f.sockets.refused.size(), std::size_t(1));  // no slot number is left
+    for (Integer i = kMaxClientSlots; i >= 2; --i) f.sockets.Hangup(i);
+    QCOMPARE(f.server->ClientSlotCount(), Integer(1));
+    QCOMPARE(f.state().ConnectionCount, Integer(1));
+    f.sockets.TakeOut(1);
+    f.server->SendtoIP("after the burst");
+    QCOMPARE(f.sockets.TakeOut(1), std::string("after the burst"));
+    // Slots are numbered as before: the next client takes slot 2.
+    f.sockets.Connect("10.0.0.3");
+    QCOMPARE(f.sockets.PeerAddress(2), std::string("10.0.0.3"));
+    f.server->mnuDisconnectAllClients_Click();
+    QVERIFY(f.sockets.elements.empty());
 }

@@ -1,5 +1,11 @@
 // The door, through the real executable on loopback: the listen address, the allow-list,
 // password guessing slowed, and bad option values.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QProcess>
 #include <csignal>
 
@@ -46,6 +52,33 @@ QByteArray ReadFor(QTcpSocket& c, int ms) {
     return got + c.readAll();
 }
 
+// A plain non-blocking client socket from `from` to 127.0.0.1:port; -1 on failure.
+int RawClient(quint16 port, const char* from) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &a.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The resident memory of a process, in kB (-1 if unknown).
+long ResidentKb(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
 }  // namespace
 
 class TestDoor : public QObject {
@@ -56,6 +89,7 @@ class TestDoor : public QObject {
     void bindTakesOneAddressOnly();
     void allowListRefusesOthersUnseen();
     void guessingIsSlowedOnTheRealPath();
+    void floodBeforeLoginLeavesMemoryFlat();
 };
 
 void TestDoor::badOptionValues_data() {
@@ -144,6 +178,54 @@ void TestDoor::guessingIsSlowedOnTheRealPath() {
     d.Stop();
     QCOMPARE(d.proc.state(), QProcess::NotRunning);
     QCOMPARE(d.proc.readAllStandardError().count("127.0.0.1: its logins are being slowed"), 1);
+}
+
+void TestDoor::floodBeforeLoginLeavesMemoryFlat() {
+    Door d({});
+    // One address guesses wrong three times and is slowed; then four of its connections and
+    // one from another address stream text without logging in, as fast as they are taken.
+    auto c = d.Client();
+    QVERIFY(c);
+    QCOMPARE(LiveServer::Receive(*c, 15), QByteArray("Enter Password>"));
+    const QByteArray invalid = "Invalid password, Please try again>";
+    for (int i = 0; i < 3; ++i) {
+        c->write("xyz");
+        QCOMPARE(LiveServer::Receive(*c, invalid.size()), invalid);
+    }
+    std::vector<int> flood;
+    for (const char* from : {"127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.2"}) {
+        flood.push_back(RawClient(d.port, from));
+        QVERIFY(flood.back() >= 0);
+    }
+    QTest::qWait(200);
+    const long before = ResidentKb(d.proc.processId());
+    QVERIFY(before > 0);
+    const QByteArray chunk(64 * 1024, 'x');
+    qint64 sent = 0;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 3000) {
+        bool any = false;
+        for (int fd : flood) {
+            const ssize_t n =
+                ::send(fd, chunk.constData(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += n;
+                any = true;
+            }
+        }
+        if (!any) QTest::qWait(5);
+    }
+    const long grown = ResidentKb(d.proc.processId()) - before;
+    qInfo("sent %lld bytes in 3 s; the server grew by %ld kB", sent, grown);
+    QVERIFY2(grown < 32 * 1024, qPrintable(QString::number(grown)));
+    // The server is served meanwhile: a right password from another address logs in.
+    auto right = d.Client("127.0.0.1", "127.0.0.5");
+    QVERIFY(right);
+    QCOMPARE(LiveServer::Receive(*right, 15), QByteArray("Enter Password>"));
+    right->write("abc");
+    QCOMPARE(LiveServer::Receive(*right, 17, 5000), QByteArray("Login Sucessful\r\n"));
+    for (int fd : flood) ::close(fd);
 }
 
 QTEST_GUILESS_MAIN(TestDoor)

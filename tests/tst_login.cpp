@@ -1,6 +1,7 @@
 // The door on the core's clock: wrong passwords slowed per address, the bounded throttle
 // table, and clients that never log in put off after the login timeout.
 #include <QtTest>
+#include <algorithm>
 
 #include "fakes.h"
 
@@ -16,13 +17,21 @@ class TestLogin : public QObject {
     void slowingIsSaidOncePerAddress();
     void throttleTableStaysAtItsCap();
     void clientsThatNeverLogInArePutOff();
+    void everyHeldAttemptIsAnsweredWhenTheHoldEnds();
+    void slowedAddressMayKeepOnlyAFewWaiting_data();
+    void slowedAddressMayKeepOnlyAFewWaiting();
+    void addressBlocks_data();
+    void addressBlocks();
+    void longestAwaitingIsPutOffPastTheCap();
+    void heldTextIsBoundedAndPushedBack();
 };
 
 namespace {
 
 struct Watch : IServerWatch {
-    std::vector<std::string> slowed;
+    std::vector<std::string> slowed, refused;
     void AddressSlowed(const std::string& a) override { slowed.push_back(a); }
+    void ConnectionRefused(const std::string& a) override { refused.push_back(a); }
 };
 
 struct LoginFixture : CoreFixture {
@@ -185,6 +194,134 @@ void TestLogin::clientsThatNeverLogInArePutOff() {
     f.sched.Advance(60'000);
     QVERIFY(f.sockets.Connected(2));
     QVERIFY(!f.loginWait.Enabled());  // nobody awaits a password
+}
+
+void TestLogin::everyHeldAttemptIsAnsweredWhenTheHoldEnds() {
+    LoginFixture f;
+    f.sockets.Connect("10.0.0.9");
+    for (int i = 0; i < kThrottleFreeAttempts; ++i) f.sockets.Send(1, "xyz");  // now slowed
+    // More connections of the address send while it is held: two wrong, the last right.
+    const char* tries[] = {"xy1", "xy2", "abc"};
+    for (Integer i = 2; i <= 4; ++i) {
+        f.sockets.Connect("10.0.0.9");
+        f.sockets.TakeOut(i);
+        f.sockets.Send(i, tries[i - 2]);
+        f.sched.Advance(10);
+    }
+    for (Integer i = 2; i <= 4; ++i) QCOMPARE(f.sockets.TakeOut(i), std::string());
+    // One hold later all of them are answered at once, in the order they came, and the right
+    // one logs in: it does not wait a further hold for each wrong one before it.
+    f.sched.Advance(kThrottleFirstWaitMs);
+    QCOMPARE(f.sockets.TakeOut(2), kInvalid);
+    QCOMPARE(f.sockets.TakeOut(3), kInvalid);
+    QCOMPARE(f.sockets.TakeOut(4), std::string(kLoginOk));
+    QVERIFY(f.slot(4).LoggedIn);
+    QCOMPARE(f.state().Counters.FailedLogins, std::uint64_t(kThrottleFreeAttempts + 2));
+}
+
+void TestLogin::slowedAddressMayKeepOnlyAFewWaiting_data() {
+    QTest::addColumn<std::string>("first");
+    QTest::addColumn<std::string>("others");
+    QTest::newRow("IPv4") << std::string("10.0.0.9") << std::string("10.0.0.9");
+    QTest::newRow("IPv6, one /64")
+        << std::string("2001:db8:1:2::9") << std::string("2001:db8:1:2:ffff::7");
+}
+
+void TestLogin::slowedAddressMayKeepOnlyAFewWaiting() {
+    QFETCH(std::string, first);
+    QFETCH(std::string, others);
+    LoginFixture f;
+    f.sockets.Connect(first);
+    for (int i = 0; i < kThrottleFreeAttempts; ++i) f.sockets.Send(1, "xyz");
+    // The first connection still awaits the password: kSlowedAddressMaxAwaiting - 1 more may.
+    for (int i = 1; i < kSlowedAddressMaxAwaiting; ++i) f.sockets.Connect(others);
+    QCOMPARE(f.state().ConnectionCount, Integer(kSlowedAddressMaxAwaiting));
+    QVERIFY(f.sockets.refused.empty());
+    const std::size_t rows = f.view.rows.size();
+    for (int i = 0; i < 3; ++i) f.sockets.Connect(others);  // refused unseen, said once
+    QCOMPARE(f.sockets.refused.size(), std::size_t(3));
+    QCOMPARE(f.view.rows.size(), rows);
+    QCOMPARE(f.state().ConnectionCount, Integer(kSlowedAddressMaxAwaiting));
+    QCOMPARE(f.watch.refused.size(), std::size_t(1));
+    // Another address is not touched.
+    f.sockets.Connect("10.0.0.10");
+    QCOMPARE(f.state().ConnectionCount, Integer(kSlowedAddressMaxAwaiting + 1));
+}
+
+void TestLogin::addressBlocks_data() {
+    QTest::addColumn<std::string>("address");
+    QTest::addColumn<std::string>("block");
+    QTest::newRow("IPv4") << std::string("10.1.2.3") << std::string("10.1.2.3");
+    QTest::newRow("IPv6") << std::string("2001:db8:1:2:3:4:5:6")
+                          << std::string("2001:db8:1:2::/64");
+    QTest::newRow("IPv6 short") << std::string("2001:db8::7") << std::string("2001:db8:0:0::/64");
+    QTest::newRow("IPv6 leading zeros")
+        << std::string("2001:0db8:0001:0002::1") << std::string("2001:db8:1:2::/64");
+    QTest::newRow("loopback") << std::string("::1") << std::string("0:0:0:0::/64");
+    QTest::newRow("mapped IPv4") << std::string("::ffff:10.1.2.3") << std::string("10.1.2.3");
+    QTest::newRow("zone") << std::string("fe80::1%eth0") << std::string("fe80:0:0:0::/64");
+    QTest::newRow("not an address") << std::string("a:b:c") << std::string("a:b:c");
+    QTest::newRow("two gaps") << std::string("1::2::3") << std::string("1::2::3");
+}
+
+void TestLogin::addressBlocks() {
+    QFETCH(std::string, address);
+    QFETCH(std::string, block);
+    QCOMPARE(AddressBlock(address), block);
+}
+
+void TestLogin::longestAwaitingIsPutOffPastTheCap() {
+    LoginFixture f;
+    for (int i = 0; i < kMaxAwaitingLogin; ++i) {
+        f.sockets.Connect("10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256));
+        f.sched.Advance(1);
+    }
+    QCOMPARE(f.state().ConnectionCount, Integer(kMaxAwaitingLogin));
+    RecordProbe probe;
+    f.server->recorder().AddSink(probe);
+    auto putOff = [&] {
+        std::vector<std::string> gone;
+        for (const ActivityRecord& r : probe.records)
+            if (r.description == "Client Disconnect") gone.push_back(r.address);
+        return gone;
+    };
+    QVERIFY(putOff().empty());
+    // A panel comes: the connection that has waited longest makes room, and the panel, which
+    // logs in at once, is served.
+    f.sockets.Connect("10.9.9.9");
+    QCOMPARE(putOff(), std::vector<std::string>{"10.1.0.0"});
+    QCOMPARE(f.sockets.PeerAddress(1), std::string("10.9.9.9"));
+    f.sockets.Send(1, "abc");
+    QVERIFY(f.slot(1).LoggedIn);
+    // The panel no longer waits: one more may; past that the next longest waiting goes, never
+    // the panel.
+    f.sockets.Connect("10.2.0.1");
+    QCOMPARE(putOff().size(), std::size_t(1));
+    f.sockets.Connect("10.2.0.2");
+    QCOMPARE(putOff(), (std::vector<std::string>{"10.1.0.0", "10.1.0.1"}));
+    QVERIFY(f.slot(1).LoggedIn && f.sockets.Connected(1));
+    QCOMPARE(f.state().ConnectionCount, Integer(kMaxAwaitingLogin + 1));
+    f.server->recorder().RemoveSink(probe);
+}
+
+void TestLogin::heldTextIsBoundedAndPushedBack() {
+    LoginFixture f;
+    f.sockets.Connect("10.0.0.9");
+    for (int i = 0; i < kThrottleFreeAttempts; ++i) f.sockets.Send(1, "xyz");
+    f.sockets.TakeOut(1);
+    // Held: of a megabyte only the bound is taken in, and reading stops there.
+    f.sockets.Send(1, "abc" + std::string(1 << 20, '\r'));
+    QCOMPARE(f.slot(1).ClientBuffer.size(), kHeldTextMaxAwaitingLogin);
+    QVERIFY(!f.sockets.elements[1].reading);
+    QCOMPARE(f.sockets.elements[1].in.size(),
+             (std::size_t(1) << 20) + 3 - kHeldTextMaxAwaitingLogin);
+    // The hold ends: the attempt (the right password) is answered, reading resumes, and what
+    // waited in the network is taken in order: every CR reaches the switcher.
+    f.sched.Advance(kThrottleFirstWaitMs + kDecodeTcpIntervalMs);
+    QCOMPARE(f.sockets.TakeOut(1), std::string(kLoginOk));
+    QVERIFY(f.sockets.elements[1].reading);
+    f.sockets.Send(1, "");
+    QCOMPARE(f.serial.written, std::string(1 << 20, '\r'));
 }
 
 QTEST_GUILESS_MAIN(TestLogin)

@@ -104,6 +104,7 @@ class TestStatus : public QObject {
     void programOption_data();
     void programOption();
     void pageInBrowser();
+    void everySlotNumberTaken();
 };
 
 void TestStatus::endpoints_data() {
@@ -449,6 +450,19 @@ void TestStatus::pageInBrowser() {
         qWarning() << browser.Evaluate("document.getElementById('serial-text').textContent")
                    << int(w.live.server().state().SerialLink);
     QVERIFY(down);
+}
+
+void TestStatus::everySlotNumberTaken() {
+    // The slot numbers run to the top of their 16-bit range: the status is read to the end.
+    CoreFixture f;
+    f.Start();
+    for (int i = 1; i <= kMaxClientSlots; ++i) f.sockets.Connect("10.0.0.1");
+    QCOMPARE(f.server->ClientSlotCount(), kMaxClientSlots);
+    StatusServer page(*f.server, f.sockets);
+    const QJsonArray clients = page.StatusJson()["clients"].toArray();
+    QCOMPARE(clients.size(), qsizetype(kMaxClientSlots));
+    QCOMPARE(clients.last().toObject()["slot"].toInt(), int(kMaxClientSlots));
+    QCOMPARE(Sample(page.MetricsText(), "quorvex_connected_clients"), int(kMaxClientSlots));
 }
 
 QTEST_MAIN(TestStatus)
