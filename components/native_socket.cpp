@@ -3,9 +3,11 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include <mstcpip.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+// Kept apart: it uses winsock2.h's types, and include sorting would put it first.
+#include <mstcpip.h>
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -62,7 +62,7 @@ SocketPoller::~SocketPoller() = default;
 
 void SocketPoller::Watch(net::Handle h, std::uint64_t key, bool read, bool write) {
     if (!read && !write) {
-        notifiers_.remove(h);
+        notifiers_.erase(h);
         return;
     }
     Pair& p = notifiers_[h];

@@ -14,7 +14,7 @@
 #include "components/native_socket.h"
 
 #if !defined(__linux__) || defined(QUORVEX_NOTIFIER_PER_SOCKET)
-#include <QHash>
+#include <unordered_map>
 #endif
 
 namespace qv {
@@ -52,7 +52,9 @@ class SocketPoller final : public QObject {
     struct Pair {
         Notifier read, write;
     };
-    QHash<net::Handle, Pair> notifiers_;
+    // Not a QHash: its nodes must be copyable (it copies them to detach), and a notifier has one
+    // owner.
+    std::unordered_map<net::Handle, Pair> notifiers_;
 #endif
     Ready ready_;
 };
