@@ -1,7 +1,9 @@
 #include "app/window_front.h"
 
 #include <QDir>
+#include <QMessageBox>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 
 #include "app/shutdown_signals.h"
@@ -26,6 +28,32 @@ void TakeScreenshots(frmQuorvex& window, Server& server, const QString& dir) {
         setup.show();
         QApplication::processEvents();
         Shoot(&setup, dir, "setup.png");
+    }
+    {
+        // A COM port that cannot open (the script names the last one as a missing device): the
+        // error box in front of Setup, taken from the screen as the operator sees them.
+        frmSetup setup(server, window.prompts(), &window);
+        setup.setWindowModality(Qt::ApplicationModal);
+        setup.show();
+        QApplication::processEvents();
+        const auto confirm = window.prompts().confirm;
+        window.prompts().confirm = [](QWidget*, const QString&, const QString&) { return true; };
+        setup.cmboComPort->setCurrentIndex(setup.cmboComPort->count() - 1);
+        setup.cmdOk_Click();
+        window.prompts().confirm = confirm;
+        for (int i = 0; i < 30; ++i) {  // time for a window manager to frame the box
+            QApplication::processEvents();
+            QThread::msleep(20);
+        }
+        QRect area = setup.frameGeometry();
+        for (QMessageBox* box : window.findChildren<QMessageBox*>()) {
+            if (!box->isVisible()) continue;
+            area |= box->frameGeometry();
+        }
+        if (QScreen* screen = setup.screen())
+            screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                .save(QDir(dir).filePath(QStringLiteral("setup-error.png")));
+        for (QMessageBox* box : window.findChildren<QMessageBox*>()) box->close();
     }
     {
         frmChangePassword change(server, window.prompts(), &window);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the real program with the demo switcher under Xvfb, sends some traffic, and saves the
-# main window and each dialog as PNG in docs/ (or the folder given); then, headless with the
-# status page on, the page as headless Chromium shows it (status-page.png).
+# main window, each dialog and an error box in front of Setup as PNG in docs/ (or the folder
+# given); then, headless with the status page on, the page as headless Chromium shows it
+# (status-page.png).
 #   scripts/screenshots.sh [OUT_DIR] [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,9 +12,15 @@ dir=$(mktemp -d)
 display=:$((90 + RANDOM % 9))
 Xvfb "$display" -screen 0 1024x768x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -rf "$dir"' EXIT
 sleep 1
-DISPLAY=$display "$build/quorvex" --demo --dir "$dir" --screenshots "$out" >/dev/null 2>&1 &
+# A window manager, so that the error box in front of Setup shows with the title bars.
+DISPLAY=$display openbox --sm-disable >/dev/null 2>&1 &
+wm=$!
+trap 'kill $wm $xvfb 2>/dev/null; rm -rf "$dir"' EXIT
+sleep 1
+# COM 16 is a device that does not exist: the error box in front of Setup (setup-error.png).
+DISPLAY=$display "$build/quorvex" --demo --dir "$dir" --com "16=$dir/no-such-tty" \
+    --screenshots "$out" >/dev/null 2>&1 &
 app=$!
 for _ in $(seq 1 50); do (exec 3<>/dev/tcp/127.0.0.1/1250) 2>/dev/null && break; sleep 0.1; done
 "$root/tools/quorvex-take" 3 11 >/dev/null

@@ -1,9 +1,15 @@
 // The operator's window and dialogs on the offscreen platform, over the core on fakes.
 // Confirmations are answered by the test.
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QtTest>
+#include <algorithm>
 #include <deque>
+#include <memory>
 #include <optional>
 
 #include "fakes.h"
@@ -77,6 +83,18 @@ class TestUi : public QObject {
     void lampsAndHistory();
     void reportsAreNonBlockingAndNotDoubled();
     void closingRunsShutDownOnce();
+    void menuCaptionsOrderAndAccessKeys();
+    void dialogFocusAndTabOrder();
+    void enterAndEscDoNothing_data();
+    void enterAndEscDoNothing();
+    void setupConfirmationTexts();
+    void setupListenerThatCannotMove();
+    void setupPortBoxRefusesPastedText();
+    void passwordMaskAndRefusalText();
+    void aboutRows();
+    void reportUnderADialogAnswers();
+    void stayOnTopKeepsTheWindowMapped();
+    void historyFollowsOnlyAtTheBottom();
 };
 
 void TestUi::mainWindowAtLoad() {
@@ -433,6 +451,300 @@ void TestUi::closingRunsShutDownOnce() {
     for (int i = 0; i < f.window.History()->topLevelItemCount(); ++i)
         disconnects += f.window.History()->topLevelItem(i)->text(1) == "Client Disconnect";
     QCOMPARE(disconnects, 1);
+}
+
+void TestUi::menuCaptionsOrderAndAccessKeys() {
+    UiFixture f;
+    QStringList shown;  // every entry in order, "-" for a separator
+    for (QAction* menu : f.window.menuBar()->actions()) {
+        shown << menu->text() + ":";
+        for (QAction* a : menu->menu()->actions()) shown << (a->isSeparator() ? "-" : a->text());
+    }
+    QCOMPARE(shown, (QStringList{"&File:", "&Disconnect All Clients", "-", "&Setup", "-",
+                                 "Change Password", "-", "E&xit", "&Help:", "&About"}));
+}
+
+namespace {
+// The widgets Tab visits from the focus the dialog opens with, back to it.
+QList<QWidget*> TabCycle(QDialog& d) {
+    d.show();
+    d.activateWindow();
+    if (!QTest::qWaitForWindowActive(&d)) return {};
+    QList<QWidget*> seen{QApplication::focusWidget()};
+    for (int i = 0; i < 20; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (QApplication::focusWidget() == seen.front()) break;
+        seen << QApplication::focusWidget();
+    }
+    return seen;
+}
+}  // namespace
+
+void TestUi::dialogFocusAndTabOrder() {
+    UiFixture f;
+    {
+        frmSetup d(*f.server, f.window.prompts(), &f.window);
+        QCOMPARE(TabCycle(d),
+                 (QList<QWidget*>{d.cmdCancel, d.cmdOk, d.cmboBaudRate, d.cmboComPort, d.txtIpPort,
+                                  d.chkStayOnTop, d.chkLogFile, d.chkPassThruMode}));
+    }
+    frmChangePassword d(*f.server, f.window.prompts(), &f.window);
+    QCOMPARE(TabCycle(d),
+             (QList<QWidget*>{d.cmdOk, d.cmdCancel, d.txtOldPassword, d.txtNewPassword}));
+}
+
+void TestUi::enterAndEscDoNothing_data() {
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<QString>("focus");
+    for (const char* dialog : {"setup", "password"})
+        for (const char* focus : {"ok", "cancel", "text"})
+            QTest::newRow(QByteArray(dialog) + " " + focus) << dialog << focus;
+}
+
+void TestUi::enterAndEscDoNothing() {
+    QFETCH(QString, dialog);
+    QFETCH(QString, focus);
+    UiFixture f(IniKeys{{"Password", ""}});
+    std::unique_ptr<QDialog> d;
+    QWidget* target = nullptr;
+    if (dialog == "setup") {
+        auto* s = new frmSetup(*f.server, f.window.prompts(), &f.window);
+        target = focus == "ok"       ? s->cmdOk
+                 : focus == "cancel" ? static_cast<QWidget*>(s->cmdCancel)
+                                     : s->txtIpPort;
+        d.reset(s);
+    } else {
+        auto* c = new frmChangePassword(*f.server, f.window.prompts(), &f.window);
+        target = focus == "ok"       ? c->cmdOk
+                 : focus == "cancel" ? static_cast<QWidget*>(c->cmdCancel)
+                                     : c->txtOldPassword;
+        d.reset(c);
+    }
+    d->show();
+    d->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(d.get()));
+    target->setFocus();
+    const int writes = f.files.writes;
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+        QTest::keyClick(d->windowHandle(), key);  // as the platform delivers it
+    QVERIFY(d->isVisible());
+    QCOMPARE(d->result(), int(QDialog::Rejected));
+    QVERIFY(f.confirms.isEmpty() && f.informs.isEmpty());
+    QCOMPARE(f.files.writes, writes);  // an OK of Change Password would write the settings
+    QTest::keyClick(d->windowHandle(), Qt::Key_Space);  // a button still takes Space
+    if (focus == "cancel") QVERIFY(!d->isVisible());
+}
+
+void TestUi::setupConfirmationTexts() {
+    UiFixture f;
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.cmboComPort->setCurrentIndex(1);
+    d.cmboBaudRate->setCurrentText("2400");
+    d.txtIpPort->setText("4000");
+    d.cmdOk_Click();
+    QCOMPARE(f.confirms,
+             (QStringList{"Serial Port Change", "Serial Port Change", "IP Port Change"}));
+    QCOMPARE(f.confirmTexts,
+             (QStringList{"You have selected a new Serial Port, \r\nConnection will be lost to any "
+                          "current switcher\r\nPlease Confirm",
+                          "You have selected a new Baud Rate, \r\nThis may effect communication "
+                          "with any current switcher\r\nPlease Confirm",
+                          "You have entered a new IP Port#\r\nThis will disconnect any users "
+                          "currently attached\r\nPlease Confirm"}));
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+}
+
+void TestUi::setupListenerThatCannotMove() {
+    UiFixture f;
+    f.sockets.failListen = true;
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.txtIpPort->setText("4000");
+    d.cmdOk_Click();
+    const auto boxes = f.Boxes();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes[0]->windowTitle(), QString("Server Error"));
+    QCOMPARE(boxes[0]->icon(), QMessageBox::Critical);
+    QCOMPARE(boxes[0]->text(), QString("IP Port Error\n\nError #  24048 - Address in use"));
+    QCOMPARE(f.settings().TcpPort, Long(4000));    // the new value stays
+    QCOMPARE(d.result(), int(QDialog::Accepted));  // and the dialog closes
+}
+
+void TestUi::setupPortBoxRefusesPastedText() {
+    UiFixture f;
+    frmSetup d(*f.server, f.window.prompts(), &f.window);
+    d.txtIpPort->clear();
+    for (const char* pasted : {"12ab", "1 2", "-5", "3.5"}) {
+        d.txtIpPort->insert(QString::fromLatin1(pasted));  // what a paste or a drop does
+        QCOMPARE(d.txtIpPort->text(), QString());
+    }
+    d.txtIpPort->insert("4000");
+    QCOMPARE(d.txtIpPort->text(), QString("4000"));
+}
+
+void TestUi::passwordMaskAndRefusalText() {
+    UiFixture f(IniKeys{{"Password", "bdf"}});
+    frmChangePassword d(*f.server, f.window.prompts(), &f.window);
+    d.txtOldPassword->setText("abc");
+    d.txtNewPassword->setText("xy");
+    QCOMPARE(d.txtOldPassword->displayText(), QString("***"));
+    QCOMPARE(d.txtNewPassword->displayText(), QString("**"));
+    const QString tail =
+        "Letters, digits, punctuation and blanks of plain ASCII, up to 129 characters, can "
+        "always be stored";
+    struct Case {
+        QString typed, says;
+    };
+    const Case cases[] = {
+        {QString("ab") + QChar(0x3A9) + "c",  // outside Latin-1
+         "The new password cannot be stored.  Its character 3 (\"" + QString(QChar(0x3A9)) +
+             "\" code 937) cannot be kept in quorvex.ini.  " + tail},
+        {QString("a") + QChar(0xFF), "The new password cannot be stored.  Its character 2 (\"" +
+                                         QString(QChar(0xFF)) +
+                                         "\" code 255) cannot be kept in quorvex.ini.  " + tail},
+        {"a\x0b",
+         "The new password cannot be stored.  Its character 2 (code 11) cannot be kept in "
+         "quorvex.ini.  " +
+             tail},  // stored as CR
+        {QString(130, '~'),
+         "The new password cannot be stored.  Its character 130 (\"~\" code "
+         "126) cannot be kept in quorvex.ini.  " +
+             tail},
+    };
+    for (const Case& c : cases) {
+        f.informTexts.clear();
+        d.txtNewPassword->setText(c.typed);
+        d.cmdOk_Click();
+        QCOMPARE(f.informTexts, QStringList{c.says});
+        QCOMPARE(f.settings().Password, std::string("abc"));
+    }
+    d.txtNewPassword->setText(QString(129, '~'));  // the longest that always fits
+    d.cmdOk_Click();
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QCOMPARE(f.settings().Password, std::string(129, '~'));
+}
+
+void TestUi::aboutRows() {
+    UiFixture f;
+    frmQuorvexAbout a(*f.server, &f.window);
+    QCOMPARE(a.windowTitle(), QString("QMT Quorvex Information"));
+    QCOMPARE(a.cmdAboutquit->text(), QString("&Ok"));
+    QGroupBox* setup = nullptr;
+    QStringList frames;
+    for (QGroupBox* g : a.findChildren<QGroupBox*>()) {
+        frames << g->title();
+        if (g->title() == "Setup Information") setup = g;
+    }
+    frames.sort();
+    QCOMPARE(frames, (QStringList{"Setup Information", "Version Information"}));
+    QVERIFY(setup);
+    a.show();
+    // Each row: the caption on the left, its value beside it on the same line.
+    QList<QLabel*> labels = setup->findChildren<QLabel*>();
+    std::sort(labels.begin(), labels.end(), [](QLabel* x, QLabel* y) {
+        return std::pair(x->y(), x->x()) < std::pair(y->y(), y->x());
+    });
+    QStringList rows;
+    for (int i = 0; i + 1 < labels.size(); i += 2) {
+        QCOMPARE(labels[i]->y(), labels[i + 1]->y());
+        rows << labels[i]->text() + "|" + labels[i + 1]->text();
+    }
+    QCOMPARE(labels.size(), 12);
+    QCOMPARE(rows, (QStringList{"Serial Port :|COM1 (9600,n,8,1)", "TCP/IP Port :|Port 1250",
+                                "Stay on Top:|True", "Log File:|Disabled",
+                                "Pass Thru Mode :|Disabled", "Max List Size :|25 Items"}));
+}
+
+void TestUi::reportUnderADialogAnswers() {
+    UiFixture f;
+    f.serial.failingPorts = {3};
+    f.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    bool setupOpenAfter = false;
+    QString title;
+    f.window.onDialogShown = [&](QDialog* d) {
+        auto* setup = static_cast<frmSetup*>(d);
+        setup->cmboComPort->setCurrentIndex(2);
+        setup->cmdOk_Click();  // the port cannot open: the error box comes up
+        const auto boxes = f.Boxes();
+        if (boxes.size() == 1) {
+            QPointer<QMessageBox> box = boxes[0];
+            title = box->windowTitle();
+            // A key as the platform delivers it: a box blocked by the dialog would not get it.
+            QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+            (void)QTest::qWaitFor([&] { return box.isNull(); });
+            setupOpenAfter = box.isNull() && setup->isVisible();
+        }
+        setup->cmdCancel_Click();
+    };
+    f.window.mnuSetup_Click();
+    QCOMPARE(title, QString("Server Error"));
+    QVERIFY(setupOpenAfter);
+    // With no dialog open the box still leaves the window free.
+    f.window.Report("Serial Send Error",
+                    "Error Sending Message to serial port\r\rError #  8012 - x");
+    QCOMPARE(f.Boxes().size(), 1);
+    QVERIFY(!f.Boxes()[0]->isModal());
+}
+
+void TestUi::stayOnTopKeepsTheWindowMapped() {
+    UiFixture f;
+    f.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    const WId id = f.window.winId();
+    int hides = 0;
+    struct Counter : QObject {
+        int* n;
+        explicit Counter(int* c) : n(c) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            *n += e->type() == QEvent::Hide;
+            return false;
+        }
+    } counter(&hides);
+    f.window.installEventFilter(&counter);
+    f.window.onDialogShown = [&](QDialog* d) {
+        auto* setup = static_cast<frmSetup*>(d);
+        setup->chkStayOnTop->setChecked(!setup->chkStayOnTop->isChecked());
+        setup->cmdOk_Click();
+    };
+    f.window.mnuSetup_Click();  // off
+    QVERIFY(!f.window.IsTopMost());
+    QVERIFY(!f.window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    f.window.mnuSetup_Click();  // on again
+    QVERIFY(f.window.IsTopMost());
+    QVERIFY(f.window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(hides, 0);
+    QVERIFY(f.window.isVisible());
+    QCOMPARE(f.window.winId(), id);  // the same native window all along
+}
+
+void TestUi::historyFollowsOnlyAtTheBottom() {
+    UiFixture f;
+    f.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    QTreeWidget* list = f.window.History();
+    const auto topText = [list] { return list->itemAt(0, 0)->text(1); };
+    const auto newestInView = [list] {
+        const QRect r = list->visualItemRect(list->topLevelItem(list->topLevelItemCount() - 1));
+        return list->viewport()->rect().contains(r);
+    };
+    int n = 0;
+    const auto add = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            f.server->LogIPActivity("event " + std::to_string(++n), "10.0.0.1");
+    };
+    add(25);  // a full list, far more than the view shows
+    QVERIFY(newestInView());
+    list->scrollToItem(list->topLevelItem(10), QAbstractItemView::PositionAtTop);
+    QCOMPARE(topText(), QString("event 11"));
+    add(3);  // the oldest three go; the rows in view stay
+    QCOMPARE(list->topLevelItemCount(), 25);
+    QCOMPARE(list->topLevelItem(0)->text(1), QString("event 4"));
+    QCOMPARE(topText(), QString("event 11"));
+    QVERIFY(!newestInView());
+    list->scrollToBottom();
+    add(2);
+    QVERIFY(newestInView());
+    QCOMPARE(list->topLevelItem(24)->text(1), QString("event 30"));
 }
 
 QTEST_MAIN(TestUi)

@@ -19,6 +19,30 @@ class StarStyle final : public QProxyStyle {
         return QProxyStyle::styleHint(hint, option, widget, ret);
     }
 };
+// quorvex.ini keeps a password as Latin-1 with the n-th character raised by n, on one line
+// without a blank at either end: names the first character that rules out.
+QString UnstorableText(const QString& typed) {
+    const auto stored = [&typed](qsizetype i) { return typed.at(i).unicode() + i + 1; };
+    qsizetype culprit = -1;
+    for (qsizetype i = 0; i < typed.size() && culprit < 0; ++i) {
+        const auto c = stored(i);
+        if (c > 255 || c == 10 || c == 13 || (i == 0 && (c == ' ' || c == '\t')) ||
+            (i == typed.size() - 1 && (c == ' ' || c == '\t')))
+            culprit = i;
+    }
+    QString what = QStringLiteral("The new password cannot be stored.  ");
+    if (culprit >= 0) {
+        const QChar c = typed.at(culprit);
+        const QString shown = c.isPrint() ? QStringLiteral("\"%1\" ").arg(c) : QString();
+        what += QStringLiteral("Its character %1 (%2code %3) cannot be kept in quorvex.ini.  ")
+                    .arg(culprit + 1)
+                    .arg(shown)
+                    .arg(c.unicode());
+    }
+    return what + QStringLiteral(
+                      "Letters, digits, punctuation and blanks of plain ASCII, up to 129 "
+                      "characters, can always be stored");
+}
 }  // namespace
 
 frmChangePassword::frmChangePassword(Server& server, Prompts& prompts, QWidget* parent)
@@ -81,9 +105,7 @@ void frmChangePassword::cmdOk_Click() {
     const QByteArray bytes = typed.toLatin1();
     const std::string next(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     if (QString::fromLatin1(bytes) != typed || !PasswordStorable(next)) {
-        prompts_.inform(this, QStringLiteral("Password Error"),
-                        QStringLiteral("The new password cannot be stored.  Please use letters, "
-                                       "digits and punctuation only"));
+        prompts_.inform(this, QStringLiteral("Password Error"), UnstorableText(typed));
         txtNewPassword->setFocus();
         return;
     }

@@ -7,8 +7,10 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTime>
+#include <QWindow>
 
 #include "ui/frm_change_password.h"
 #include "ui/frm_quorvex_about.h"
@@ -148,17 +150,36 @@ void frmQuorvex::Report(const std::string& title, const std::string& text) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     connect(box, &QDialog::finished, this, [this, key] { openReports_.remove(key); });
+    // While a dialog (or one of its questions) is open it blocks everything shown before it:
+    // the box then goes in front of it, modal itself so that it takes input, and the dialog
+    // answers again once the box is closed.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        box->setWindowModality(Qt::ApplicationModal);
+        box->winId();
+        if (QWindow* front = modal->windowHandle()) box->windowHandle()->setTransientParent(front);
+    }
     box->show();
 }
 
 void frmQuorvex::HistoryRowAdded(const HistoryRow& row) {
+    // The list follows new rows only while it shows the newest one; scrolled up, the operator
+    // keeps reading where they are.
+    const QScrollBar* bar = lstCmdHistory_->verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
     auto* item = new QTreeWidgetItem({Latin1(row.address), Latin1(row.description)});
     lstCmdHistory_->addTopLevelItem(item);
-    lstCmdHistory_->scrollToItem(item);
+    if (following) lstCmdHistory_->scrollToItem(item);
 }
 
 void frmQuorvex::HistoryFirstRowRemoved() {
+    // Scrolled up, the rows in view stay in view while the oldest row goes.
+    QScrollBar* bar = lstCmdHistory_->verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    QTreeWidgetItem* top = lstCmdHistory_->itemAt(0, 0);
+    QTreeWidgetItem* first = lstCmdHistory_->topLevelItem(0);
     delete lstCmdHistory_->takeTopLevelItem(0);
+    if (!following && top && top != first)
+        lstCmdHistory_->scrollToItem(top, QAbstractItemView::PositionAtTop);
 }
 
 void frmQuorvex::HistoryCleared() {
@@ -195,9 +216,11 @@ void frmQuorvex::SetStatusPanel(int panel, const std::string& text) {
 void frmQuorvex::ApplyZOrder(Long insertAfter) {
     const bool top = insertAfter == kTopMost;
     if (top == IsTopMost()) return;
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, top);  // hides the window: show it again
-    if (visible) show();
+    const Qt::WindowFlags flags = windowFlags().setFlag(Qt::WindowStaysOnTopHint, top);
+    // QWidget::setWindowFlags would unmap the window and map it again (it blinks and may
+    // lose focus); the native window only needs its z-order changed.
+    overrideWindowFlags(flags);
+    if (QWindow* native = windowHandle()) native->setFlags(flags);
 }
 
 void frmQuorvex::CloseAllWindows() {

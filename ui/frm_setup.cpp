@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QRegularExpressionValidator>
 #include <iterator>
 
 #include "ui/twips.h"
@@ -48,6 +49,9 @@ frmSetup::frmSetup(Server& server, Prompts& prompts, QWidget* parent)
     PlaceTw(txtIpPort, 2160, 1200, 1935, 315);
     txtIpPort->setToolTip(QStringLiteral("Select IP Port - Default is 1250"));
     txtIpPort->installEventFilter(this);
+    // Pasted or dropped text must be digits too (the key filter sees typing only).
+    txtIpPort->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), txtIpPort));
 
     auto* frmCheckBox = new QFrame(this);
     frmCheckBox->setFrameShape(QFrame::Box);
