@@ -116,6 +116,12 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
                        "(/metrics) over HTTP on ADDRESS:PORT, for example 127.0.0.1:8125."),
         QStringLiteral("ADDRESS:PORT"));
     parser.addOption(status);
+    const QCommandLineOption statusName(
+        QStringLiteral("status-name"),
+        QStringLiteral("A host name the status page also answers to (repeatable). It answers "
+                       "only requests addressed to its own address or localhost otherwise."),
+        QStringLiteral("NAME"));
+    parser.addOption(statusName);
     parser.process(app);
 
     Parsed p;
@@ -157,6 +163,13 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
             std::exit(2);
         }
         p.host.status = at;
+    }
+    for (QString name : parser.values(statusName)) {
+        if (name.endsWith(QLatin1Char('.'))) name.chop(1);
+        if (!p.host.status) BadOption("--status-name", name, "--status as well");
+        if (!qv::IsHostName(name))
+            BadOption("--status-name", name, "a host name (letters, digits, hyphens and dots)");
+        p.host.statusNames.append(name.toLower());
     }
     return p;
 }
