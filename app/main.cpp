@@ -195,6 +195,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quorvex"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(qv::kVersion));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillmark Media Technologies"));
+    qv::IgnoreBrokenPipes();          // before anything can write to a pipe
     qv::net::RaiseDescriptorLimit();  // each client holds a descriptor
 
     bool headless = WantsHeadless(argc, argv);
