@@ -3,10 +3,11 @@
 # Does nothing when everything is there already.
 set -euo pipefail
 # qt6-httpserver-dev serves the status page; its CMake files also need qt6-websockets-dev.
-# chromium is the real browser of the status page's test.
+# chromium is the real browser of the status page's test; logrotate checks the package's rule.
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
           libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file libsystemd-dev
-          clang libclang-rt-14-dev qt6-httpserver-dev qt6-websockets-dev chromium)
+          clang libclang-rt-14-dev qt6-httpserver-dev qt6-websockets-dev chromium
+          logrotate)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
