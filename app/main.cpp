@@ -116,6 +116,12 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
                        "(/metrics) over HTTP on ADDRESS:PORT, for example 127.0.0.1:8125."),
         QStringLiteral("ADDRESS:PORT"));
     parser.addOption(status);
+    const QCommandLineOption statusName(
+        QStringLiteral("status-name"),
+        QStringLiteral("A host name the status page also answers to (repeatable). It answers "
+                       "only requests addressed to its own address or localhost otherwise."),
+        QStringLiteral("NAME"));
+    parser.addOption(statusName);
     parser.process(app);
 
     Parsed p;
@@ -158,6 +164,13 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
         }
         p.host.status = at;
     }
+    for (QString name : parser.values(statusName)) {
+        if (name.endsWith(QLatin1Char('.'))) name.chop(1);
+        if (!p.host.status) BadOption("--status-name", name, "--status as well");
+        if (!qv::IsHostName(name))
+            BadOption("--status-name", name, "a host name (letters, digits, hyphens and dots)");
+        p.host.statusNames.append(name.toLower());
+    }
     return p;
 }
 
@@ -182,6 +195,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quorvex"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(qv::kVersion));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillmark Media Technologies"));
+    qv::IgnoreBrokenPipes();          // before anything can write to a pipe
     qv::net::RaiseDescriptorLimit();  // each client holds a descriptor
 
     bool headless = WantsHeadless(argc, argv);

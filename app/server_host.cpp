@@ -20,11 +20,13 @@ ServerHost::ServerHost(const HostOptions& options, IView& view)
     service_ = std::make_unique<ServiceStatus>(*server_, notifier_);
     server_->AddWatch(*service_);
     statusAt_ = options.status;
+    statusNames_ = options.statusNames;
 }
 
 bool ServerHost::StartStatusPage() {
     if (!statusAt_) return true;
     status_ = std::make_unique<StatusServer>(*server_, sockets_);
+    status_->AnswerTo(statusNames_);
     QString error;
     const QString where = statusAt_->address.protocol() == QAbstractSocket::IPv6Protocol
                               ? QStringLiteral("[%1]:%2")

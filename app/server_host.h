@@ -27,6 +27,7 @@ struct HostOptions {
     AddressFilter allow;                   // empty: every address
     long long loginTimeoutMs = 0;          // 0: never
     std::optional<StatusEndpoint> status;  // the status page, when asked for
+    QStringList statusNames;               // host names it also answers to, lower case
 };
 
 class ServerHost {
@@ -54,6 +55,7 @@ class ServerHost {
     std::unique_ptr<Server> server_;
     std::unique_ptr<ServiceStatus> service_;  // the manager's status line, fed by the server
     std::optional<StatusEndpoint> statusAt_;
+    QStringList statusNames_;
     std::unique_ptr<StatusServer> status_;  // reads server_, so it goes first
 };
 

@@ -36,10 +36,19 @@ void OnStopSignal(QObject* parent, std::function<void()> handler) {
     ::sigaction(SIGTERM, &sa, nullptr);
 }
 
+void IgnoreBrokenPipes() {
+    struct sigaction sa = {};
+    sa.sa_handler = SIG_IGN;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGPIPE, &sa, nullptr);
+}
+
 }  // namespace qv
 #else
 namespace qv {
 // Windows: a console close ends the process; the window's close runs the shut-down.
 void OnStopSignal(QObject*, std::function<void()>) {}
+// Windows has no SIGPIPE: a write to a closed pipe fails with an error.
+void IgnoreBrokenPipes() {}
 }  // namespace qv
 #endif

@@ -9,4 +9,8 @@ namespace qv {
 
 void OnStopSignal(QObject* parent, std::function<void()> handler);
 
+// A write to a closed pipe or socket (standard output read by a program that has ended) fails
+// with an error instead of ending the process.
+void IgnoreBrokenPipes();
+
 }  // namespace qv

@@ -6,6 +6,12 @@
 #include <filesystem>
 #include <system_error>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace qv {
 namespace fs = std::filesystem;
 namespace {
@@ -46,6 +52,47 @@ std::string StdFileSystem::ReadAll(const std::string& path) const {
     return out;
 }
 
+#ifndef _WIN32
+namespace {
+
+// After a rename, the folder's entry is on disk too. A failure here leaves the new file in
+// place (some file systems cannot sync a folder), so it is not an error of the write.
+void SyncFolderOf(const std::string& path) {
+    const fs::path folder = fs::path(path).parent_path();
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+void StdFileSystem::WriteReplace(const std::string& path, std::string_view data) {
+    // Owner-only whatever the umask (the settings file holds the password), and on disk before
+    // it takes the old one's place, so a crash or power cut leaves the old file or the new one.
+    const std::string tmp = path + ".new";
+    ::unlink(tmp.c_str());  // a stale one: created afresh below, never followed if a link
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) Fail(path, errno);
+    int err = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
+    for (std::size_t done = 0; err == 0 && done < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n >= 0)
+            done += static_cast<std::size_t>(n);
+        else if (errno != EINTR)
+            err = errno;
+    }
+    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlink(tmp.c_str());
+        Fail(path, err);
+    }
+    SyncFolderOf(path);
+}
+#else
 void StdFileSystem::WriteReplace(const std::string& path, std::string_view data) {
     // The new file is complete on disk before it takes the old one's place.
     const std::string tmp = path + ".new";
@@ -66,6 +113,7 @@ void StdFileSystem::WriteReplace(const std::string& path, std::string_view data)
         Fail(path, ec.value());
     }
 }
+#endif
 
 void StdFileSystem::Append(const std::string& path, std::string_view data) {
     std::FILE* f = std::fopen(path.c_str(), "ab");

@@ -170,10 +170,32 @@ class StatusServer::Http final : public QAbstractHttpServer {
   protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
         if (auto* guard = socket->findChild<RequestGuard*>()) guard->Answered();
+        QHttpServerResponder responder = makeResponder(request, socket);
+        QByteArray host;
+        int hosts = 0;
+        for (const auto& [name, value] : request.headers()) {
+            if (name.compare("host", Qt::CaseInsensitive) != 0) continue;
+            host = value;
+            ++hosts;
+        }
+        const HostVerdict verdict =
+            hosts > 1 ? HostVerdict::Malformed
+                      : JudgeHost(host, owner_.at_, owner_.names_, socket->localAddress());
+        if (verdict == HostVerdict::Malformed) {
+            Answer(responder, "Bad request: no Host, or more than one\n",
+                   "text/plain; charset=utf-8", Status::BadRequest);
+            return true;
+        }
+        if (verdict == HostVerdict::Foreign) {
+            Answer(responder,
+                   "Misdirected request: this server answers to its address, localhost and the "
+                   "names given with --status-name\n",
+                   "text/plain; charset=utf-8", Status::MisdirectedRequest);
+            return true;
+        }
         const QString path = request.url().path();
         const bool known = path == QLatin1String("/") || path == QLatin1String("/api/status") ||
                            path == QLatin1String("/metrics");
-        QHttpServerResponder responder = makeResponder(request, socket);
         if (!known) {
             Answer(responder, "Not found\n", "text/plain; charset=utf-8", Status::NotFound);
         } else if (request.method() != QHttpServerRequest::Method::Get) {
@@ -227,6 +249,7 @@ StatusServer::~StatusServer() {
 }
 
 bool StatusServer::Listen(const StatusEndpoint& at, QString* error) {
+    at_ = at;
     auto listener = std::make_unique<Listener>();
     if (!listener->listen(at.address, at.port)) {
         if (error) *error = listener->errorString();
@@ -373,6 +396,86 @@ bool ParseStatusEndpoint(const QString& text, StatusEndpoint& out) {
     }
     out.address = address;
     out.port = static_cast<quint16>(port);
+    return true;
+}
+
+namespace {
+
+// The same address, an IPv4 one also in its IPv6-mapped form, whatever the IPv6 scope.
+bool SameAddress(QHostAddress a, QHostAddress b) {
+    a.setScopeId({});
+    b.setScopeId({});
+    return a.isEqual(b, QHostAddress::ConvertV4MappedToIPv4);
+}
+
+}  // namespace
+
+HostVerdict JudgeHost(const QByteArray& host, const StatusEndpoint& at, const QStringList& names,
+                      const QHostAddress& local) {
+    const QByteArray value = host.trimmed();
+    if (value.isEmpty()) return HostVerdict::Malformed;
+    for (const char c : value)  // a name, an address, a port: nothing else (no list, no blank)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '.' || c == '-' || c == '_' || c == ':' || c == '[' || c == ']' || c == '%'))
+            return HostVerdict::Malformed;
+    // "name", "name:port", "[v6]" or "[v6]:port".
+    QByteArray name = value, port;
+    if (value.startsWith('[')) {
+        const qsizetype close = value.indexOf(']');
+        if (close < 0) return HostVerdict::Malformed;
+        name = value.mid(1, close - 1);
+        const QByteArray rest = value.mid(close + 1);
+        if (!rest.isEmpty() && !rest.startsWith(':')) return HostVerdict::Malformed;
+        port = rest.mid(1);
+        if (rest.startsWith(':') && port.isEmpty()) return HostVerdict::Malformed;
+    } else if (const qsizetype colon = value.indexOf(':'); colon >= 0) {
+        name = value.left(colon);
+        port = value.mid(colon + 1);
+        if (port.isEmpty()) return HostVerdict::Malformed;
+    }
+    for (const char c : port)
+        if (c < '0' || c > '9') return HostVerdict::Malformed;
+    if (port.size() > 5 || (!port.isEmpty() && port.toUInt() > 65535))
+        return HostVerdict::Malformed;
+    if (name.isEmpty()) return HostVerdict::Malformed;
+
+    QHostAddress address;
+    if (value.startsWith('[')) {
+        if (!address.setAddress(QString::fromLatin1(name)) ||
+            address.protocol() != QAbstractSocket::IPv6Protocol)
+            return HostVerdict::Malformed;
+    } else if (address.setAddress(QString::fromLatin1(name)) &&
+               address.protocol() == QAbstractSocket::IPv4Protocol) {
+        // an IPv4 address
+    } else {
+        address.clear();
+    }
+    // Listening on every address, the address is the one the connection came in on.
+    const bool everyAddress = at.address == QHostAddress(QHostAddress::AnyIPv4) ||
+                              at.address == QHostAddress(QHostAddress::AnyIPv6) ||
+                              at.address == QHostAddress(QHostAddress::Any);
+    if (!address.isNull())
+        return (!everyAddress && SameAddress(address, at.address)) || SameAddress(address, local)
+                   ? HostVerdict::Ours
+                   : HostVerdict::Foreign;
+
+    QString text = QString::fromLatin1(name).toLower();
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);  // the name's absolute form
+    if (text == QLatin1String("localhost") || names.contains(text)) return HostVerdict::Ours;
+    return HostVerdict::Foreign;
+}
+
+bool IsHostName(const QString& text) {
+    if (text.isEmpty() || text.size() > 253) return false;
+    for (const QString& label : text.split(QLatin1Char('.'))) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith(QLatin1Char('-')) ||
+            label.endsWith(QLatin1Char('-')))
+            return false;
+        for (const QChar c : label)
+            if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                  (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || c == QLatin1Char('-')))
+                return false;
+    }
     return true;
 }
 

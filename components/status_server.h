@@ -7,6 +7,12 @@
 //   GET /metrics      Prometheus text format
 //   anything else     404 for an unknown path, 405 for another method on a known one
 //
+// Only requests addressed to this server are answered: a Host that is not the address the page
+// listens on (or, listening on every address, the one the connection came in on), localhost or
+// a name given with --status-name gets 421 and no data, a missing or malformed one 400. A web
+// page elsewhere cannot read the status through a name of its own that it points at this
+// machine (DNS rebinding): its requests carry that name.
+//
 // Qt's HTTP server parses the requests; in front of it each connection is held to a size and a
 // time (Qt 6.4's server has no limits of its own): a request larger than kMaxRequestBytes gets
 // 413 and the connection is closed, a connection that has not completed its request within
@@ -21,6 +27,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 #include "base/ports.h"
@@ -37,6 +44,18 @@ struct StatusEndpoint {
     QHostAddress address;
     quint16 port = 0;
 };
+
+// Whether a request's Host header names this server.
+enum class HostVerdict { Ours, Foreign, Malformed };
+
+// Judges the Host header's value (empty: none was sent) of a request that came in on the
+// connection's local address, for a page listening at `at` that also answers to names (lower
+// case).
+HostVerdict JudgeHost(const QByteArray& host, const StatusEndpoint& at, const QStringList& names,
+                      const QHostAddress& local);
+
+// True for a host name (letters, digits, hyphens, dots) as --status-name takes it.
+bool IsHostName(const QString& text);
 
 // Reads "ADDRESS:PORT": an IPv4 address, an IPv6 address in brackets, or "localhost", and a
 // port from 1 to 65535. False on anything else.
@@ -58,6 +77,8 @@ class StatusServer final : public QObject, private IRecordSink {
 
     // Starts listening; false with the reason in error.
     bool Listen(const StatusEndpoint& at, QString* error);
+    // Host names (lower case) the page answers to beside its address and localhost.
+    void AnswerTo(const QStringList& names) { names_ = names; }
     quint16 Port() const;
 
     // What /api/status and /metrics answer now.
@@ -71,6 +92,8 @@ class StatusServer final : public QObject, private IRecordSink {
     QByteArray StatusBody();
 
     Server& server_;
+    StatusEndpoint at_;
+    QStringList names_;
     const ISocketArray& sockets_;
     std::unique_ptr<Http> http_;
     Listener* listener_ = nullptr;  // owned by http_

@@ -3,9 +3,10 @@
 //
 // Invariants: reading never throws out and never crashes; every number read is the value
 // text's leading number rounded half to even and within its width, or the read fails; a read
-// error reports once, deletes the file and leaves the values read before it and the start-up
-// values after it, the status bar showing the switches in force (untouched when a number
-// fails, as the switches come after the numbers); a clean read sets both panels and stores a
+// error reports once, keeps the file's text beside it, deletes the file and leaves the values
+// read before it and the start-up values after it, except the file's password, in force when it
+// unscrambles; the status bar shows the switches in force (untouched when a number fails, as
+// the switches come after the numbers); a clean read sets both panels and stores a
 // password that scrambles back to the stored text; what was read is written back and reads
 // back the same.
 #include "records/settings.h"
@@ -181,6 +182,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Settings want = start;
     const Outcome outcome = fault == 1 ? Outcome::FailedBeforeSwitches : Expected(text, want);
+    if (outcome != Outcome::Clean && fault != 1) {
+        const std::string stored = IniValue(text, kSettingsSection, "Password");
+        bool readable = true;
+        for (std::size_t i = 0; i < stored.size(); ++i)
+            readable = readable && static_cast<unsigned char>(stored[i]) >= i + 1;
+        if (readable) want.Password = UnscramblePassword(stored);
+    }
     FUZZ_CHECK(Same(v, want), "the values read are not the documented ones");
     if (outcome != Outcome::Clean) {
         FUZZ_CHECK(view.reports.size() == 1 && view.reports[0].first == "File Error" &&
@@ -189,6 +197,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    "a read error was not reported once as documented");
         FUZZ_CHECK(files.removes == 1 && (failRemove || !files.Exists(kPath)),
                    "a read error did not delete the file");
+        const std::string kept = kFolder + kUnreadSettingsFileName;
+        FUZZ_CHECK(
+            fault == 1 ? !files.Exists(kept) : files.Exists(kept) && files.files[kept] == text,
+            "a read error did not keep the file's text beside it");
         if (outcome == Outcome::FailedBeforeSwitches)
             FUZZ_CHECK(view.panelSets == 0, "a read error updated the status bar");
         else

@@ -15,6 +15,23 @@ std::string Upper(std::string s) {
     return s;
 }
 
+// A file that failed to read is about to be deleted. Without its password the server would let
+// everyone in and write an empty one at shut-down, so the password stays in force when it
+// unscrambles; the text itself is kept beside the file (written owner-only, like the file).
+void KeepUnreadFile(Settings& v, const std::string& text, const std::string& folder,
+                    IFileSystem& files) {
+    try {
+        v.Password = UnscramblePassword(IniValue(text, kSettingsSection, "Password"));
+    } catch (const ComponentError&) {
+        // Not readable either: the start-up value stays.
+    }
+    try {
+        files.WriteReplace(folder + kUnreadSettingsFileName, text);
+    } catch (const ComponentError&) {
+        // Nothing more to do: the error itself has been reported.
+    }
+}
+
 }  // namespace
 
 std::string ScramblePassword(const std::string& plain) {
@@ -59,8 +76,11 @@ std::string PassThruPanelText(bool on) {
 void ReadSettings(Settings& v, const std::string& folder, IFileSystem& files, IView& view) {
     const std::string path = folder + kSettingsFileName;
     if (!files.Exists(path)) return;
+    std::string text;
+    bool textRead = false;
     try {
-        const std::string text = files.ReadAll(path);
+        text = files.ReadAll(path);
+        textRead = true;
         const auto key = [&](const char* name) { return IniValue(text, kSettingsSection, name); };
 
         v.SerialPort = ToInteger(LeadingNumber(key("Serial Port")));
@@ -87,6 +107,7 @@ void ReadSettings(Settings& v, const std::string& folder, IFileSystem& files, IV
         v.Password = UnscramblePassword(password);
     } catch (const ComponentError& e) {
         view.Report("File Error", ErrorText("Error Reading quorvex.ini file", e));
+        if (textRead) KeepUnreadFile(v, text, folder, files);
         try {
             files.Remove(path);
         } catch (const ComponentError&) {

@@ -9,6 +9,9 @@ namespace qv {
 
 inline constexpr const char* kSettingsFileName = "quorvex.ini";
 inline constexpr const char* kSettingsSection = "CONFIGURATION";
+// Where the text of a settings file that could not be read is kept, beside it, before that file
+// is deleted: the operator's edits are not lost with it.
+inline constexpr const char* kUnreadSettingsFileName = "quorvex.ini.unread";
 
 // The settings kept in quorvex.ini, written back in this order.
 struct Settings {
@@ -38,8 +41,9 @@ inline std::string SerialSettingsFor(const std::string& baudRate) {
 }
 
 // Loads the settings from folder over the start-up values and sets status-bar panels 2 and 3. A
-// missing file changes nothing; a read error is reported, the file deleted, and what was read so
-// far stays in force.
+// missing file changes nothing; a read error is reported, the file's text kept as
+// kUnreadSettingsFileName and the file deleted; what was read so far stays in force, and so does
+// the file's password when it can be read.
 void ReadSettings(Settings& v, const std::string& folder, IFileSystem& files, IView& view);
 
 // Replaces the file with the current values. A failure is reported and leaves the old file.

@@ -3,6 +3,7 @@
 # runs the installed binary.
 set -euo pipefail
 build=$1
+src=$(cd "$(dirname "$0")/.." && pwd)
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 cd "$build"
@@ -22,6 +23,9 @@ grep -qx "ExecStart=/usr/bin/quorvex --headless --dir /var/lib/quorvex/%i \$QUOR
 grep -qx "StateDirectory=quorvex/%i" "$template"
 grep -qx "EnvironmentFile=/etc/quorvex/%i.conf" "$template"
 dpkg-deb -I "$deb" prerm | grep -q "quorvex@"
+# The event log's rotation, kept as a configuration file the administrator may edit.
+cmp "$root/etc/logrotate.d/quorvex" "$src/packaging/quorvex.logrotate"
+dpkg-deb -I "$deb" conffiles | grep -qx "/etc/logrotate.d/quorvex"
 test -f "$root/usr/share/applications/quorvex.desktop"
 test -f "$root/usr/share/pixmaps/quorvex.xpm"
 echo "1 passed, 0 failed"

@@ -20,7 +20,8 @@ for unit in "$dir/quorvex.service" "$dir/quorvex@studio.service"; do
     for line in "Type=notify" "NotifyAccess=main" "WatchdogSec=20s" "SupplementaryGroups=dialout" \
                 "DevicePolicy=closed" "DeviceAllow=char-ttyUSB rw" "DeviceAllow=char-ttyACM rw" \
                 "DeviceAllow=char-ttyS rw" "ProtectSystem=strict" "NoNewPrivileges=yes" \
-                "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX" "LimitNOFILE=65536"; do
+                "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX" "LimitNOFILE=65536" \
+                "LimitCORE=0" "MemoryMax=1G" "UMask=0077"; do
         grep -qx "$line" "$unit" || { echo "FAIL: $unit lacks $line"; exit 1; }
     done
 done

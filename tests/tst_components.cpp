@@ -1,6 +1,7 @@
 // The adapters' own rules: serial settings texts, the locale's date patterns, file replacement,
 // a serial adapter unplugged and plugged in again under an open port, output sent at once.
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -60,6 +61,8 @@ class TestComponents : public QObject {
     void generalDateOfLocale_data();
     void generalDateOfLocale();
     void replaceKeepsOldFileOnFailure();
+    void replacedFileIsOwnerOnly_data();
+    void replacedFileIsOwnerOnly();
     void unpluggedAdapter_data();
     void unpluggedAdapter();
     void outputLeavesWithoutTheEventLoop();
@@ -142,6 +145,45 @@ void TestComponents::replaceKeepsOldFileOnFailure() {
     QVERIFY(!QFile::exists(QString::fromStdString(blocked) + ".new"));
     fs.Append(path, "+more");
     QCOMPARE(fs.ReadAll(path), std::string("new+more"));
+}
+
+void TestComponents::replacedFileIsOwnerOnly_data() {
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("oldMode");  // of the file replaced; 0: none there
+    QTest::newRow("no umask, new file") << 0 << 0;
+    QTest::newRow("usual umask, over a readable file") << 022 << 0644;
+    QTest::newRow("umask taking the owner's write") << 0277 << 0;
+    QTest::newRow("over a file every user can write") << 0 << 0666;
+}
+
+// The settings file holds the password: whatever the umask and whatever the file it replaces,
+// the new one is readable and writable by its owner only, and nothing is left beside it.
+void TestComponents::replacedFileIsOwnerOnly() {
+    QFETCH(int, mask);
+    QFETCH(int, oldMode);
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("quorvex.ini").toStdString();
+    if (oldMode != 0) {
+        QFile old(QString::fromStdString(path));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.close();
+        QCOMPARE(::chmod(path.c_str(), mode_t(oldMode)), 0);
+    }
+    StdFileSystem fs;
+    const mode_t before = ::umask(mode_t(mask));
+    bool thrown = false;
+    try {
+        fs.WriteReplace(path, "[CONFIGURATION]\r\nPassword=bdf\r\n");
+    } catch (const ComponentError&) {
+        thrown = true;
+    }
+    ::umask(before);
+    QVERIFY(!thrown);
+    struct stat st {};
+    QCOMPARE(::stat(path.c_str(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0600);
+    QCOMPARE(fs.ReadAll(path), std::string("[CONFIGURATION]\r\nPassword=bdf\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"quorvex.ini"});
 }
 
 void TestComponents::unpluggedAdapter_data() {

@@ -1,7 +1,12 @@
 // The real executable, headless: start-up, reports, history rows, SIGTERM and the settings
 // file it leaves behind.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "live.h"
+#include "records/settings.h"
 
 using namespace qv::test;
 
@@ -47,6 +52,8 @@ class TestHeadless : public QObject {
     void badSettingsFiles();
     void commandLine();
     void noDisplayRunsHeadless();
+    void closedStdoutPipe();
+    void unreadableFileKeepsPasswordAndText();
 };
 
 void TestHeadless::defaultsWithoutSettingsFile() {
@@ -136,5 +143,64 @@ void TestHeadless::noDisplayRunsHeadless() {
     QVERIFY(r.proc.readAllStandardError().contains("no display"));
 }
 
-QTEST_GUILESS_MAIN(TestHeadless)
+// Standard output is a pipe whose reader has gone (a log collector that ended): the history
+// rows written to it fail, and the server keeps running and serving.
+void TestHeadless::closedStdoutPipe() {
+    int fds[2];
+    QCOMPARE(::pipe2(fds, O_CLOEXEC), 0);
+    ::close(fds[0]);  // nobody will read
+    const int writeEnd = fds[1];
+    Run r;
+    const quint16 port = FreePort();
+    QVERIFY(r.dir.WriteIni({{"TCP/IP Port", std::to_string(port)}}));
+    r.proc.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
+    const bool started = r.Start();
+    ::close(writeEnd);
+    QVERIFY(started);
+    for (int i = 0; i < 3; ++i) {  // each one writes rows to the dead pipe
+        QCOMPARE(r.Greeting(port), kLoggedIn);
+        QTest::qWait(50);
+        QCOMPARE(r.proc.state(), QProcess::Running);
+    }
+    QCOMPARE(r.Stop(), 0);
+    QCOMPARE(r.dir.Read("quorvex.ini"), IniBytes({{"TCP/IP Port", std::to_string(port)}}));
+}
+
+// A settings file that fails to read (a Max List Size beyond its width) still guards the door
+// with its password, its text is kept beside it owner-only, and the file written at shut-down
+// holds the password again, owner-only whatever the umask.
+void TestHeadless::unreadableFileKeepsPasswordAndText() {
+    Run r;
+    const quint16 port = FreePort();
+    const QByteArray file = IniBytes({{"TCP/IP Port", std::to_string(port)},
+                                      {"Max List Size", "40000"},
+                                      {"Password", qv::ScramblePassword("Sesame")}});
+    QVERIFY(r.dir.Write("quorvex.ini", file));
+    r.proc.setChildProcessModifier([] { ::umask(0); });
+    QVERIFY(r.Start());
+    QTcpSocket c;
+    QVERIFY(ConnectWhenListening(c, port));
+    QCOMPARE(LiveServer::Receive(c, 15), QByteArray("Enter Password>"));
+    c.write("Sesame");
+    QCOMPARE(LiveServer::Receive(c, 17), kLoggedIn);
+    c.abort();
+    QVERIFY(!QFile::exists(r.dir.filePath("quorvex.ini")));  // deleted after the error
+    const auto mode = [&](const char* name) {
+        struct stat st {};
+        return ::stat(r.dir.filePath(name).toLocal8Bit().constData(), &st) == 0
+                   ? int(st.st_mode & 07777)
+                   : -1;
+    };
+    QCOMPARE(r.dir.Read("quorvex.ini.unread"), file);
+    QCOMPARE(mode("quorvex.ini.unread"), 0600);
+    QCOMPARE(r.Stop(), 0);
+    QCOMPARE(r.dir.Read("quorvex.ini"), IniBytes({{"TCP/IP Port", std::to_string(port)},
+                                                  {"Password", qv::ScramblePassword("Sesame")}}));
+    QCOMPARE(mode("quorvex.ini"), 0600);
+    QCOMPARE(r.dir.Read("quorvex.ini.unread"), file);
+    QCOMPARE(r.proc.readAllStandardError(),
+             QByteArray("File Error: Error Reading quorvex.ini file  Error #  6 - Overflow\n"));
+}
+
+QTEST_MAIN(TestHeadless)
 #include "tst_headless.moc"

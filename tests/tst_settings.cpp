@@ -51,6 +51,8 @@ class TestSettings : public QObject {
     void writeDefaults();
     void writeKeepsOldFileOnFailure();
     void passwordRoundTrip();
+    void readErrorKeepsPasswordAndText_data();
+    void readErrorKeepsPasswordAndText();
 };
 
 void TestSettings::leadingNumber_data() {
@@ -140,6 +142,7 @@ void TestSettings::read_data() {
                                          << ReadResult{.serialPort = 3,
                                                        .tcpPort = 4000,
                                                        .stayOnTop = -1,
+                                                       .password = "abc",  // kept in force
                                                        .readError = true,
                                                        .panel3 = kPtDesign};
     QTest::newRow("password scrambled")
@@ -253,6 +256,52 @@ void TestSettings::passwordRoundTrip() {
     g.files = f.files;
     g.Start();
     QCOMPARE(g.settings().Password, std::string("s3cr=t;x"));
+}
+
+void TestSettings::readErrorKeepsPasswordAndText_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("password");  // in force after the read
+    QTest::newRow("bad number, password readable")
+        << Ini({{"Max List Size", "40000"}, {"Password", "bdf"}}) << QByteArray("abc");
+    QTest::newRow("bad number first, password readable")
+        << Ini({{"Serial Port", "99999"}, {"Password", ScramblePassword("Secret")}})
+        << QByteArray("Secret");
+    QTest::newRow("bad number, no password")
+        << Ini({{"TCP/IP Port", "1e12"}, {"Password", ""}}) << QByteArray();
+    QTest::newRow("the password itself unreadable")
+        << Ini({{"Password", std::string("\x01\x01", 2)}}) << QByteArray();
+    QTest::newRow("bad number and unreadable password")
+        << Ini({{"Max List Size", "-40000"}, {"Password", std::string("a\x01", 2)}})
+        << QByteArray();
+}
+
+// A file that cannot be read is reported and deleted as before, but its password stays in force
+// when it unscrambles, the file's text is kept whole beside it, and the next write stores that
+// password again.
+void TestSettings::readErrorKeepsPasswordAndText() {
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, password);
+    const std::string kept = "/app/quorvex.ini.unread";
+    CoreFixture f;
+    f.files.files[CoreFixture::kIni] = file.toStdString();
+    f.Start();
+    QCOMPARE(f.view.reports.size(), size_t(1));
+    QVERIFY(!f.files.Exists(CoreFixture::kIni));
+    QCOMPARE(QByteArray::fromStdString(f.settings().Password), password);
+    QVERIFY(f.files.Exists(kept));
+    QCOMPARE(QByteArray::fromStdString(f.files.files[kept]), file);
+
+    f.server->Form_Unload();
+    const std::string written = f.files.files[CoreFixture::kIni];
+    QVERIFY(written.find("\r\nPassword=" + ScramblePassword(password.toStdString()) + "\r\n") !=
+            std::string::npos);
+    QCOMPARE(QByteArray::fromStdString(f.files.files[kept]), file);  // the write leaves it alone
+
+    // A clean read neither keeps nor touches a copy.
+    CoreFixture g;
+    g.files.files[CoreFixture::kIni] = Ini({{"Password", "bdf"}}).toStdString();
+    g.Start();
+    QVERIFY(!g.files.Exists(kept));
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

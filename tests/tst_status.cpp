@@ -72,8 +72,9 @@ QJsonObject StatusOf(quint16 port) {
 struct Watched {
     LiveServer live;
     StatusServer status{live.server(), live.host->sockets()};
-    explicit Watched(IniKeys keys = {}) : live(std::move(keys)) {
+    explicit Watched(IniKeys keys = {}, QStringList names = {}) : live(std::move(keys)) {
         QString error;
+        status.AnswerTo(names);
         if (!status.Listen({QHostAddress(QHostAddress::LocalHost), FreePort()}, &error))
             qFatal("status page: %s", qPrintable(error));
     }
@@ -105,6 +106,11 @@ class TestStatus : public QObject {
     void programOption();
     void pageInBrowser();
     void everySlotNumberTaken();
+    void judgeHost_data();
+    void judgeHost();
+    void onlyItsOwnNames_data();
+    void onlyItsOwnNames();
+    void statusNameOption();
 };
 
 void TestStatus::endpoints_data() {
@@ -463,6 +469,139 @@ void TestStatus::everySlotNumberTaken() {
     QCOMPARE(clients.size(), qsizetype(kMaxClientSlots));
     QCOMPARE(clients.last().toObject()["slot"].toInt(), int(kMaxClientSlots));
     QCOMPARE(Sample(page.MetricsText(), "quorvex_connected_clients"), int(kMaxClientSlots));
+}
+
+void TestStatus::judgeHost_data() {
+    QTest::addColumn<QString>("listen");  // the --status address
+    QTest::addColumn<QString>("local");   // the address the connection came in on
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<int>("verdict");
+    const int ours = int(HostVerdict::Ours), foreign = int(HostVerdict::Foreign),
+              bad = int(HostVerdict::Malformed);
+    const QString lo = "127.0.0.1", any4 = "0.0.0.0", any6 = "::", lan = "192.0.2.7";
+    QTest::newRow("its address") << lo << lo << QByteArray("127.0.0.1") << ours;
+    QTest::newRow("its address and port") << lo << lo << QByteArray("127.0.0.1:8125") << ours;
+    QTest::newRow("another port (a tunnel)") << lo << lo << QByteArray("127.0.0.1:9000") << ours;
+    QTest::newRow("localhost") << lo << lo << QByteArray("localhost:8125") << ours;
+    QTest::newRow("localhost, any case, absolute") << lo << lo << QByteArray("LocalHost.") << ours;
+    QTest::newRow("a name given") << lo << lo << QByteArray("switcher.studio.example:80") << ours;
+    QTest::newRow("a name given, upper case")
+        << lo << lo << QByteArray("SWITCHER.Studio.example") << ours;
+    QTest::newRow("a stranger's name")
+        << lo << lo << QByteArray("attacker.example:8125") << foreign;
+    QTest::newRow("below localhost")
+        << lo << lo << QByteArray("localhost.attacker.example") << foreign;
+    QTest::newRow("a given name as a prefix")
+        << lo << lo << QByteArray("switcher.studio.example.attacker.example") << foreign;
+    QTest::newRow("another address") << lo << lo << QByteArray("127.0.0.2") << foreign;
+    QTest::newRow("IPv6 loopback, listening on IPv4")
+        << lo << lo << QByteArray("[::1]:8125") << foreign;
+    QTest::newRow("every address: the one come in on")
+        << any4 << lan << QByteArray("192.0.2.7:8125") << ours;
+    QTest::newRow("every address: not the any address")
+        << any4 << lan << QByteArray("0.0.0.0:8125") << foreign;
+    QTest::newRow("every address: another one")
+        << any4 << lan << QByteArray("192.0.2.8") << foreign;
+    QTest::newRow("both families: IPv4 come in on")
+        << any6 << "::ffff:192.0.2.7" << QByteArray("192.0.2.7") << ours;
+    QTest::newRow("both families: IPv6 come in on")
+        << any6 << "2001:db8::7" << QByteArray("[2001:DB8::7]:8125") << ours;
+    QTest::newRow("a LAN address") << lan << lan << QByteArray("192.0.2.7:8125") << ours;
+    QTest::newRow("none") << lo << lo << QByteArray() << bad;
+    QTest::newRow("blank") << lo << lo << QByteArray("  ") << bad;
+    QTest::newRow("port not a number") << lo << lo << QByteArray("127.0.0.1:80x") << bad;
+    QTest::newRow("port too big") << lo << lo << QByteArray("localhost:65536") << bad;
+    QTest::newRow("empty port") << lo << lo << QByteArray("localhost:") << bad;
+    QTest::newRow("IPv6 unclosed") << lo << lo << QByteArray("[::1") << bad;
+    QTest::newRow("IPv6 without brackets") << lo << lo << QByteArray("::1") << bad;
+    QTest::newRow("IPv4 in brackets") << lo << lo << QByteArray("[127.0.0.1]") << bad;
+    QTest::newRow("a list") << lo << lo << QByteArray("127.0.0.1, attacker.example") << bad;
+}
+
+void TestStatus::judgeHost() {
+    QFETCH(QString, listen);
+    QFETCH(QString, local);
+    QFETCH(QByteArray, host);
+    const StatusEndpoint at{QHostAddress(listen), 8125};
+    QTEST(int(JudgeHost(host, at, {"switcher.studio.example"}, QHostAddress(local))), "verdict");
+}
+
+void TestStatus::onlyItsOwnNames_data() {
+    QTest::addColumn<QByteArray>("hostLines");  // the request's Host header lines
+    QTest::addColumn<int>("status");
+    QTest::newRow("its address") << QByteArray("Host: 127.0.0.1:%1\r\n") << 200;
+    QTest::newRow("localhost") << QByteArray("Host: localhost:%1\r\n") << 200;
+    QTest::newRow("the name given") << QByteArray("host: Quorvex.Studio.Example\r\n") << 200;
+    QTest::newRow("a rebound name") << QByteArray("Host: attacker.example:%1\r\n") << 421;
+    QTest::newRow("another loopback address") << QByteArray("Host: 127.0.0.2:%1\r\n") << 421;
+    QTest::newRow("no Host") << QByteArray() << 400;
+    QTest::newRow("two Hosts") << QByteArray("Host: 127.0.0.1\r\nHost: attacker.example\r\n")
+                               << 400;
+}
+
+// A request not addressed to the page gets no data on any path, the connection stays usable
+// and the page keeps answering its own names.
+void TestStatus::onlyItsOwnNames() {
+    QFETCH(QByteArray, hostLines);
+    QFETCH(int, status);
+    Watched w({}, {"quorvex.studio.example"});
+    auto c = w.live.Connect();
+    QCOMPARE(LiveServer::Receive(*c, 17), QByteArray("Login Sucessful\r\n"));
+    hostLines.replace("%1", QByteArray::number(w.Port()));
+    for (const char* path : {"/", "/api/status", "/metrics", "/admin"}) {
+        const Answer a =
+            Request(w.Port(), QByteArray("GET ") + path + " HTTP/1.1\r\n" + hostLines + "\r\n");
+        QCOMPARE(a.status, status == 200 && QByteArray(path) == "/admin" ? 404 : status);
+        if (status == 200) continue;
+        QVERIFY(!a.closed);
+        for (const char* data :
+             {"127.0.0.1", "Client Connection Request", "quorvex_", "version", "<html", kVersion})
+            QVERIFY2(!a.body.contains(data), a.body.constData());
+    }
+    QCOMPARE(Request(w.Port(), Get("/api/status")).status, 200);
+}
+
+// --status-name on the real program: a bad name and a name without --status are refused with
+// one line; a good one is answered.
+void TestStatus::statusNameOption() {
+    QTemporaryDir dir;
+    Pty pty;
+    const quint16 tcpPort = FreePort(), statusPort = FreePort();
+    QFile ini(dir.filePath("quorvex.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[CONFIGURATION]\r\nSerial Port=1\r\nBaud Rate=9600\r\nTCP/IP Port=" +
+              QByteArray::number(tcpPort) + "\r\n");
+    ini.close();
+    const QStringList base = {"--headless", "--dir", dir.path(), "--com", "1=" + pty.path()};
+    const QString at = QStringLiteral("127.0.0.1:%1").arg(statusPort);
+    for (const QStringList& bad : {QStringList{"--status", at, "--status-name", "bad name"},
+                                   QStringList{"--status", at, "--status-name", "-x.example"},
+                                   QStringList{"--status-name", "quorvex.example"}}) {
+        QProcess p;
+        p.start(QStringLiteral(QUORVEX_BIN), base + bad);
+        QVERIFY(p.waitForFinished(kAnswerMs));
+        QCOMPARE(p.exitCode(), 2);
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(err.count('\n'), 1);
+        QVERIFY2(err.contains("--status-name") && err.contains(bad.last().toLatin1()),
+                 err.constData());
+    }
+    QProcess p;
+    p.start(QStringLiteral(QUORVEX_BIN),
+            base + QStringList{"--status", at, "--status-name", "Quorvex.Example.", "--status-name",
+                               "panel-7.studio.example"});
+    QVERIFY(p.waitForStarted(kAnswerMs));
+    const auto get = [&](const QByteArray& host) {
+        return Request(statusPort, "GET /api/status HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 1000)
+            .status;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(get("127.0.0.1"), 200, kAnswerMs * 2);
+    QCOMPARE(get("quorvex.example:" + QByteArray::number(statusPort)), 200);
+    QCOMPARE(get("panel-7.studio.example"), 200);
+    QCOMPARE(get("studio.example"), 421);
+    p.terminate();
+    QVERIFY(p.waitForFinished(kAnswerMs * 2));
+    QCOMPARE(p.exitCode(), 0);
 }
 
 QTEST_MAIN(TestStatus)
