@@ -17,13 +17,12 @@
 #include <vector>
 
 #include "check.h"
+#include "link/unit_table.h"
 
 using namespace qv;
 
 namespace {
 
-constexpr char CR = 13, EOT = 4, BS = 8, HT = 9, ACK = 6, DC2 = 18, DC3 = 19, DC4 = 20, CAN = 24,
-               EM = 25;
 constexpr std::string_view kOpeners = "\r\x14\x04\x08\x13\x12\x09\x18\x19\x06";
 constexpr Integer kIndex = 3;
 const std::string kPeer = "192.0.2.7";
@@ -31,28 +30,9 @@ const std::string kPeer = "192.0.2.7";
 // True when unit is a complete row of the unit table for a buffer that held buffered.
 bool MatchesTableRow(std::string_view unit, std::string_view buffered) {
     if (unit.empty()) return false;
-    switch (unit[0]) {
-        case CR:
-        case BS:
-            return unit.size() == 1;
-        case DC4:
-            return unit.size() == 7;
-        case EOT:
-            if (unit.size() < 2) return false;
-            if (unit[1] == 'I') return unit.size() == 4;
-            if (unit[1] == 'T') return unit.size() == 7;
-            return unit == buffered;  // EOT and any other character: the whole buffer
-        case DC3:
-        case DC2:
-            return unit.size() == 5;
-        case HT:
-        case CAN:
-        case EM:
-        case ACK:
-            return unit.size() == 4;
-        default:
-            return false;
-    }
+    const std::size_t length = UnitLength(unit);
+    if (length == kWholeBuffer) return unit == buffered;  // EOT and any other: the whole buffer
+    return length != kNoUnit && unit.size() == length;
 }
 
 struct Link final : ClientLink {

@@ -1,12 +1,8 @@
 #include "link/client_interpreter.h"
 
+#include "link/unit_table.h"
+
 namespace qv {
-namespace {
-
-constexpr char CR = 13, EOT = 4, BS = 8, HT = 9, ACK = 6, DC2 = 18, DC3 = 19, DC4 = 20, CAN = 24,
-               EM = 25;
-
-}  // namespace
 
 bool CheckPassword(ClientSlot& slot, Integer index, const ClientRules& rules, ClientLink& link) {
     TextBuffer& b = slot.ClientBuffer;
@@ -38,43 +34,15 @@ bool DecodeTcpMessage(ClientSlot& slot, Integer index, const ClientRules& rules,
         return true;
     }
 
-    std::size_t need = 0;
-    bool whole = false;
-    switch (b[0]) {
-        case CR:
-            need = 1;
-            break;
-        case DC4:
-            need = 7;
-            break;
-        case EOT:
-            if (b.size() < 2) return false;
-            if (b[1] == 'I')
-                need = 4;
-            else if (b[1] == 'T')
-                need = 7;
-            else
-                need = 2, whole = true;
-            break;
-        case BS:
-            need = 1;
-            break;
-        case DC3:
-        case DC2:
-            need = 5;
-            break;
-        case HT:
-        case CAN:
-        case EM:
-        case ACK:
-            need = 4;
-            break;
-        default:
-            b.consume(1);
-            return true;
+    const std::size_t length = UnitLength(b.view());
+    if (length == kNoUnit) {
+        b.consume(1);
+        return true;
     }
+    const bool whole = length == kWholeBuffer;
+    const std::size_t need = whole ? b.size() : length;
     if (b.size() < need) return false;
-    if (!link.LineHasRoom(whole ? b.size() : need)) return false;
+    if (!link.LineHasRoom(need)) return false;
 
     const std::string unit(whole ? b.view() : b.view().substr(0, need));
     link.TcptoSerial(unit);

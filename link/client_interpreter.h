@@ -1,18 +1,6 @@
 // The client interpreter: a client's login and the command units cut out of its text.
 //
-// Units, by the first character of a logged-in client's buffer (normal mode):
-//
-//   first char          second   needs  unit forwarded
-//   CR  (13)            -        1      the CR
-//   DC4 (20)            -        7      first 7 characters
-//   EOT (4)             "I"      4      first 4 characters
-//   EOT (4)             "T"      7      first 7 characters
-//   EOT (4)             other    2      the whole buffer
-//   BS  (8)             -        1      the BS
-//   DC3 (19), DC2 (18)  -        5      first 5 characters
-//   HT (9), CAN (24),
-//   EM (25), ACK (6)    -        4      first 4 characters
-//   anything else       -        1      nothing: the character is dropped
+// Units are cut by the unit table (link/unit_table.h).
 //
 // A client awaiting its password has its first len(Password) characters compared with it.
 // In pass-through mode the whole buffer is forwarded unrecorded.

@@ -1,9 +1,11 @@
 #include "link/switcher_framing.h"
 
+#include "link/unit_table.h"
+
 namespace qv {
 namespace {
 
-constexpr char BEL = 7, CAN = 24, EM = 25, ESC = 27;
+using ctl::BEL, ctl::CAN, ctl::EM, ctl::ESC;
 constexpr std::string_view kOkReply = "OK\r\n";
 
 // Position from 1 of the first c in the buffer; 0 when there is none.

@@ -12,15 +12,19 @@
 #include <string>
 #include <string_view>
 
+#include "link/unit_table.h"
+
 class SwitcherSim {
   public:
     static constexpr int kSize = 16;  // destinations and sources, numbered 1..kSize
 
     // Lead characters of the command units.
-    static constexpr char kAck = 6, kBs = 8, kHt = 9, kCr = 13, kDc2 = 18, kDc3 = 19, kDc4 = 20,
-                          kCan = 24, kEm = 25, kEot = 4;
+    static constexpr char kAck = qv::ctl::ACK, kBs = qv::ctl::BS, kHt = qv::ctl::HT,
+                          kCr = qv::ctl::CR, kDc2 = qv::ctl::DC2, kDc3 = qv::ctl::DC3,
+                          kDc4 = qv::ctl::DC4, kCan = qv::ctl::CAN, kEm = qv::ctl::EM,
+                          kEot = qv::ctl::EOT;
     // Reply markers.
-    static constexpr char kBel = 7, kEsc = 27;
+    static constexpr char kBel = qv::ctl::BEL, kEsc = qv::ctl::ESC;
 
     SwitcherSim() { ResetTable(); }
 
@@ -121,29 +125,13 @@ class SwitcherSim {
 
     // Length of the unit at the front of b; 0 when its lead alone does not tell
     // yet (EOT needs its second char). Anything unknown is a 1-char stray.
+    // The server's unit table, read as a switcher does: a character that opens no unit is a
+    // unit of its own, and EOT with another character is two characters.
     static std::size_t UnitLength(std::string_view b) {
-        switch (b[0]) {
-            case kCr:
-            case kBs:
-                return 1;
-            case kDc4:
-                return 7;
-            case kDc3:
-            case kDc2:
-                return 5;
-            case kHt:
-            case kCan:
-            case kEm:
-            case kAck:
-                return 4;
-            case kEot:
-                if (b.size() < 2) return 0;
-                if (b[1] == 'I') return 4;
-                if (b[1] == 'T') return 7;
-                return 2;
-            default:
-                return 1;
-        }
+        const std::size_t n = qv::UnitLength(b);
+        if (n == qv::kNoUnit) return 1;
+        if (n == qv::kWholeBuffer) return 2;
+        return n;
     }
 
     std::string Answer(std::string_view u) {
