@@ -5,11 +5,12 @@ set -euo pipefail
 # qt6-httpserver-dev serves the status page; its CMake files also need qt6-websockets-dev.
 # chromium is the real browser of the status page's test; logrotate checks the package's rule.
 # The MinGW-w64 cross compiler checks that every source compiles for Windows. openbox, xdotool
-# and x11-utils (xprop, xev, xwininfo) run and watch the live window test.
+# and x11-utils (xprop, xev, xwininfo) run and watch the live window test. lintian checks the
+# Debian package, man-db renders its manual pages.
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
           libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file libsystemd-dev
           clang libclang-rt-14-dev qt6-httpserver-dev qt6-websockets-dev chromium
-          logrotate g++-mingw-w64-x86-64-posix openbox xdotool x11-utils)
+          logrotate g++-mingw-w64-x86-64-posix openbox xdotool x11-utils lintian man-db)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

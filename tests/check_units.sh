@@ -21,7 +21,8 @@ for unit in "$dir/quorvex.service" "$dir/quorvex@studio.service"; do
                 "DevicePolicy=closed" "DeviceAllow=char-ttyUSB rw" "DeviceAllow=char-ttyACM rw" \
                 "DeviceAllow=char-ttyS rw" "ProtectSystem=strict" "NoNewPrivileges=yes" \
                 "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX" "LimitNOFILE=65536" \
-                "LimitCORE=0" "MemoryMax=1G" "UMask=0077"; do
+                "LimitCORE=0" "MemoryMax=1G" "UMask=0077" \
+                'ExecReload=/bin/kill -HUP $MAINPID'; do
         grep -qx "$line" "$unit" || { echo "FAIL: $unit lacks $line"; exit 1; }
     done
 done
