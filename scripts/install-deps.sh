@@ -7,7 +7,7 @@ set -euo pipefail
 # The MinGW-w64 cross compiler checks that every source compiles for Windows. openbox, xdotool
 # and x11-utils (xprop, xev, xwininfo) run and watch the live window test. lintian checks the
 # Debian package, man-db renders its manual pages.
-packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
           libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file libsystemd-dev
           clang libclang-rt-14-dev qt6-httpserver-dev qt6-websockets-dev chromium
           logrotate g++-mingw-w64-x86-64-posix openbox xdotool x11-utils lintian man-db)
