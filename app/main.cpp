@@ -183,8 +183,8 @@ int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
     server.recorder().AddSink(printer);
     qv::SlowedAddressPrinter slowed;
     server.AddWatch(slowed);
-    qv::OnStopSignal(&app, [&server] { server.Form_Unload(); });
-    server.Form_Load();
+    qv::OnStopSignal(&app, [&server] { server.Stop(); });
+    server.Start();
     host.Started();
     return app.exec();
 }

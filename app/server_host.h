@@ -36,7 +36,7 @@ class ServerHost {
     Server& server() { return *server_; }
     QtSocketArray& sockets() { return sockets_; }
     QtSerialPort& serial() { return serial_; }
-    // The service manager hears READY once start-up (Form_Load) has run; STOPPING comes from
+    // The service manager hears READY once start-up (Start) has run; STOPPING comes from
     // the server when shut-down begins.
     void Started() { notifier_.Ready(); }
     // Starts the status page when the options ask for it, saying on stderr where it is bound if

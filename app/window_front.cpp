@@ -80,7 +80,7 @@ int RunWindow(QApplication& app, const HostOptions& options, const QString& scre
     if (!host.StartStatusPage()) return 1;
     window.Attach(host.server());
     OnStopSignal(&app, [&window] { window.close(); });  // SIGTERM closes the window: shut-down
-    host.server().Form_Load();
+    host.server().Start();
     host.Started();
     if (const QScreen* screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());

@@ -131,7 +131,7 @@ void Server::InputEnded(Integer index) {
     }
 }
 
-void Server::tmrLinger_Timer() {
+void Server::CheckLingeringClients() {
     const long long now = p_.clock.MonotonicMs();
     bool lingering = false;
     for (int i = 1; i <= ClientSlotCount(); ++i) {
@@ -174,7 +174,7 @@ void Server::CloseClient(Integer index) {
     }
 }
 
-void Server::mnuDisconnectAllClients_Click() {
+void Server::DisconnectAllClients() {
     // Every element goes, also those above the table's end once it shrank.
     const Integer n = std::max(ClientSlotCount(), elementsMade_);
     for (int i = 1; i <= n; ++i) {
@@ -200,7 +200,7 @@ void Server::PasswordChecked(Integer index, bool correct) {
         for (IServerWatch* w : watches_) w->AddressSlowed(address);
 }
 
-void Server::tmrLoginWait_Timer() {
+void Server::CheckLoginWaits() {
     const long long now = p_.clock.MonotonicMs();
     bool waiting = false;
     for (int i = 1; i <= ClientSlotCount(); ++i) {
@@ -342,7 +342,7 @@ void Server::DrainClient(Integer index) {
     if (s.ClientBuffer.empty()) s.ClientBuffer.release();
 }
 
-void Server::tmrDecodeTcp_Timer() {
+void Server::ClientTick() {
     BumpIdleTicks();
     BeginClientRun();
     lineFull_ = false;

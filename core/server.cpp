@@ -30,14 +30,14 @@ Server::~Server() {
 }
 
 void Server::WireTimers() {
-    p_.timers.Led2.SetTick([this] { tmrLed2_Timer(); });
-    p_.timers.Led.SetTick([this] { tmrLed_Timer(); });
-    p_.timers.Help.SetTick([this] { tmrHelp_Timer(); });
-    p_.timers.DecodeTcp.SetTick([this] { tmrDecodeTcp_Timer(); });
-    p_.timers.CmndChk.SetTick([this] { tmrCmndChk_Timer(); });
-    p_.timers.SerialRetry.SetTick([this] { tmrSerialRetry_Timer(); });
-    p_.timers.LoginWait.SetTick([this] { tmrLoginWait_Timer(); });
-    p_.timers.Linger.SetTick([this] { tmrLinger_Timer(); });
+    p_.timers.Led2.SetTick([this] { SerialLampTimeout(); });
+    p_.timers.Led.SetTick([this] { NetworkLampTimeout(); });
+    p_.timers.Help.SetTick([this] { HelpMenuTimeout(); });
+    p_.timers.DecodeTcp.SetTick([this] { ClientTick(); });
+    p_.timers.CmndChk.SetTick([this] { SwitcherTick(); });
+    p_.timers.SerialRetry.SetTick([this] { RetrySerialLink(); });
+    p_.timers.LoginWait.SetTick([this] { CheckLoginWaits(); });
+    p_.timers.Linger.SetTick([this] { CheckLingeringClients(); });
 }
 
 // ---- start-up and shut-down ----
@@ -60,7 +60,7 @@ void Server::LoadWindowDesign() {
     p_.timers.Help.SetEnabled(true);
 }
 
-void Server::Form_Load() {
+void Server::Start() {
     LoadWindowDesign();
     state_.StartedAtMs = p_.clock.MonotonicMs();
     try {
@@ -107,12 +107,12 @@ void Server::InitServer() {
     }
 }
 
-void Server::Form_Unload() {
-    CloseServer();
+void Server::Stop() {
+    ShutDown();
     view_.CloseAllWindows();
 }
 
-void Server::CloseServer() {
+void Server::ShutDown() {
     for (IServerWatch* w : watches_) w->ShuttingDown();
     // Each step acts only on what is open; a failing step does not keep the rest from running.
     p_.timers.SerialRetry.SetEnabled(false);
@@ -184,12 +184,12 @@ void Server::ShowTcpPortCaption() {
     view_.SetToolTip(Label::RcvMsg, "Listening for message on Port " + port);
 }
 
-void Server::tmrLed2_Timer() {
+void Server::SerialLampTimeout() {
     p_.timers.Led2.SetEnabled(false);
     view_.SetLampColour(Lamp::Serial, kColourRed);
 }
 
-void Server::tmrLed_Timer() {
+void Server::NetworkLampTimeout() {
     view_.SetLampColour(Lamp::Network, kColourRed);
     p_.timers.Led.SetEnabled(false);
 }
@@ -204,7 +204,7 @@ void Server::LogIPActivity(std::string_view text, std::string_view address) {
     recorder_.LogIPActivity(text, address);
 }
 
-void Server::cmdClearList_Click() {
+void Server::ClearHistory() {
     history_.Clear();
 }
 

@@ -195,10 +195,12 @@ class Server final : public ISocketEvents,
 
     // Start-up: window design state, defaults, settings file, captions, z-order, listener,
     // serial port. A failing step is reported and the rest skipped.
-    void Form_Load();
+    void Start();
     // Shut-down, then every window closed.
-    void Form_Unload();
-    void CloseServer();
+    void Stop();
+    // Shut-down: the switcher link and the listener closed, every client closed and recorded,
+    // the settings written.
+    void ShutDown();
 
     // Socket events.
     void ConnectionRequest(Long requestId) override;
@@ -210,15 +212,18 @@ class Server final : public ISocketEvents,
     void PortLost(const ComponentError& error) override;
     void DeviceMayBeBack() override;
 
-    // Timer ticks.
-    void tmrSerialRetry_Timer();
-    void tmrLoginWait_Timer();
-    void tmrLinger_Timer();
-    void tmrLed2_Timer();
-    void tmrLed_Timer();
-    void tmrHelp_Timer();
-    void tmrDecodeTcp_Timer();
-    void tmrCmndChk_Timer();
+    // Timer ticks: the lost switcher link tried again; clients awaiting their password past the
+    // login timeout put off; clients whose input ended closed after the linger; the lamps back
+    // to red; the help menu's mode over; the client tick (clients' text worked off, the idle
+    // flush) and the switcher tick (the switcher's output worked off).
+    void RetrySerialLink();
+    void CheckLoginWaits();
+    void CheckLingeringClients();
+    void SerialLampTimeout();
+    void NetworkLampTimeout();
+    void HelpMenuTimeout();
+    void ClientTick();
+    void SwitcherTick();
 
     // Text to every logged-in client / to one client; nothing is added to the text.
     void SendtoIP(std::string_view text) override;
@@ -228,8 +233,10 @@ class Server final : public ISocketEvents,
     void LogActivity(std::string_view text, Integer comPort) override;
     void LogIPActivity(std::string_view text, std::string_view address) override;
 
-    void mnuDisconnectAllClients_Click();
-    void cmdClearList_Click();
+    // The operator's commands: every client closed and recorded, the slots emptied; the
+    // command history emptied.
+    void DisconnectAllClients();
+    void ClearHistory();
     void WriteSettings();
 
     // The change-password dialog's OK: the new password is taken and the file written.

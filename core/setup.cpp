@@ -88,7 +88,7 @@ bool Server::ApplySerialSettings(Integer oldSerialPort) {
 
 void Server::ApplyTcpPort() {
     try {
-        mnuDisconnectAllClients_Click();
+        DisconnectAllClients();
         p_.sockets.MoveListener(settings_.TcpPort);
         state_.ConnectionCount = 0;
         ShowTcpPortCaption();

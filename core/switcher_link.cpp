@@ -92,10 +92,10 @@ void Server::SerialLinkDown() {
 
 void Server::DeviceMayBeBack() {
     // Tried now rather than at the next back-off step; a failure keeps the steps as they were.
-    if (state_.SerialLink == SerialLinkState::Down) tmrSerialRetry_Timer();
+    if (state_.SerialLink == SerialLinkState::Down) RetrySerialLink();
 }
 
-void Server::tmrSerialRetry_Timer() {
+void Server::RetrySerialLink() {
     if (state_.SerialLink != SerialLinkState::Down) {
         p_.timers.SerialRetry.SetEnabled(false);
         return;
@@ -115,7 +115,7 @@ void Server::tmrSerialRetry_Timer() {
                                       std::to_string(p_.serial.CommPort()) + " is open again");
 }
 
-void Server::tmrCmndChk_Timer() {
+void Server::SwitcherTick() {
     BumpIdleTicks();
     if (line_.SerialBuffer.empty()) {
         p_.timers.CmndChk.SetEnabled(false);
@@ -128,7 +128,7 @@ void Server::tmrCmndChk_Timer() {
     SerialCleanup(line_, state_.IdleTicks);
 }
 
-void Server::tmrHelp_Timer() {
+void Server::HelpMenuTimeout() {
     line_.HelpMenuActive = 0;
     p_.timers.Help.SetEnabled(false);
 }

@@ -96,7 +96,7 @@ class Harness {
                     f_.sched.Advance(in_.ConsumeIntegralInRange<long long>(1, kLongQuietMs));
                     break;
                 case 13:
-                    Handler(Side::Other, 0, [&] { f_.server->mnuDisconnectAllClients_Click(); });
+                    Handler(Side::Other, 0, [&] { f_.server->DisconnectAllClients(); });
                     clients_.clear();
                     break;
                 case 14: {

@@ -27,4 +27,11 @@ check core core link records base
 check components components core link records base
 check ui ui core link records base
 check app app ui components core link records base tools
+# Window-control handler names (Form_Load, tmrX_Timer, mnuX_Click, cmdX_Click) belong to the
+# window: the core and the rest name what they do.
+while IFS= read -r line; do
+    echo "window-control handler declared outside ui/: $line"
+    bad=1
+done < <(grep -HnE '^[^/]*\b(void|bool|int)\s+([A-Za-z_]+::)?(Form_[A-Za-z]+|tmr[A-Za-z0-9]+_Timer|(mnu|cmd)[A-Za-z0-9]+_Click)\s*\(' \
+    base/* link/* records/* core/* components/* app/* 2>/dev/null || true)
 exit $bad

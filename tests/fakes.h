@@ -340,7 +340,7 @@ struct FakePlatform {
 struct CoreFixture : FakePlatform {
     FakeView view;
     CoreFixture() { MakeServer(view); }
-    void Start() { server->Form_Load(); }
+    void Start() { server->Start(); }
 };
 
 // A record sink that keeps each record and notes with it what `at` says then: what had left

@@ -167,7 +167,7 @@ struct LiveServer {
         o.folder = dir.path();
         o.comDevices.insert(1, pty.path());
         host = std::make_unique<ServerHost>(o, view);
-        host->server().Form_Load();
+        host->server().Start();
     }
     Server& server() { return host->server(); }
     qv::Settings& settings() { return server().settings(); }

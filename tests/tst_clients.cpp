@@ -182,7 +182,7 @@ void TestClients::disconnectAllClients() {
     f.sockets.Connect("10.0.0.2");
     f.sockets.Hangup(2);
     f.view.rows.clear();
-    f.server->mnuDisconnectAllClients_Click();
+    f.server->DisconnectAllClients();
     QVERIFY(f.sockets.elements.empty());
     QCOMPARE(f.view.rows.size(), size_t(1));
     QCOMPARE(f.view.rows[0].address, std::string("10.0.0.1"));
@@ -284,7 +284,7 @@ void TestClients::slotLimitRefusesAndServesTheRest() {
     f.server->SendtoIP("to all");
     QCOMPARE(f.sockets.TakeOut(1), std::string("to all"));
     QCOMPARE(f.sockets.TakeOut(kMaxClientSlots), std::string("Login Sucessful\r\nto all"));
-    f.server->mnuDisconnectAllClients_Click();
+    f.server->DisconnectAllClients();
     QVERIFY(f.sockets.elements.empty());
 }
 
@@ -451,7 +451,7 @@ void TestClients::lingeringClientsRecordedOnceAtShutDown() {
     f.sched.Advance(kInputEndedLingerMs + kLingerCheckMs);  // 1 and 2 are closed
     f.sockets.Connect("10.0.0.4");                          // takes slot 1
     f.sockets.EndInput(1);                                  // and lingers at shut-down
-    f.server->Form_Unload();
+    f.server->Stop();
     QCOMPARE(CountRows(f.view, "Client Disconnect"), 4);
     for (const char* a : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"})
         QCOMPARE(std::count_if(f.view.rows.begin(), f.view.rows.end(),
@@ -525,6 +525,6 @@ void TestClients::slotsCostWhatIsConnected() {
     // Slots are numbered as before: the next client takes slot 2.
     f.sockets.Connect("10.0.0.3");
     QCOMPARE(f.sockets.PeerAddress(2), std::string("10.0.0.3"));
-    f.server->mnuDisconnectAllClients_Click();
+    f.server->DisconnectAllClients();
     QVERIFY(f.sockets.elements.empty());
 }

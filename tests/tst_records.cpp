@@ -253,7 +253,7 @@ void TestRecords::clearEmptiesHistoryOnly() {
     f.settings().LogFileOn = true;
     for (int i = 0; i < 30; ++i) f.server->LogIPActivity("e", "a");
     const std::string log = f.files.files[CoreFixture::kLog];
-    f.server->cmdClearList_Click();
+    f.server->ClearHistory();
     QVERIFY(f.view.rows.empty());
     QVERIFY(f.server->history().Rows().empty());
     QCOMPARE(f.files.files[CoreFixture::kLog], log);

@@ -144,7 +144,7 @@ void TestSerialLink::shutDownEndsTheTries() {
     CoreFixture f;
     f.Start();
     Unplug(f, 1);
-    f.server->CloseServer();
+    f.server->ShutDown();
     f.serial.calls.clear();
     f.sched.Advance(30000);
     QVERIFY(f.serial.calls.empty());

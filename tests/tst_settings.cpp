@@ -203,7 +203,7 @@ void TestSettings::read() {
 void TestSettings::writeDefaults() {
     CoreFixture f;
     f.Start();
-    f.server->Form_Unload();
+    f.server->Stop();
     QCOMPARE(f.files.files[CoreFixture::kIni], IniText());
 
     // Pass-through read together with a log file stores the log file as off.
@@ -291,7 +291,7 @@ void TestSettings::readErrorKeepsPasswordAndText() {
     QVERIFY(f.files.Exists(kept));
     QCOMPARE(QByteArray::fromStdString(f.files.files[kept]), file);
 
-    f.server->Form_Unload();
+    f.server->Stop();
     const std::string written = f.files.files[CoreFixture::kIni];
     QVERIFY(written.find("\r\nPassword=" + ScramblePassword(password.toStdString()) + "\r\n") !=
             std::string::npos);

@@ -91,7 +91,7 @@ void TestStartup::tcpPortOutOfRange() {
     QCOMPARE(QString::fromStdString(f.view.tooltips[Label::RcvMsg]),
              "Listening for message on Port " + stored);
     QCOMPARE(f.sockets.listenPort, Long(1250));
-    f.server->Form_Unload();
+    f.server->Stop();
     QVERIFY(f.files.files[CoreFixture::kIni].find("TCP/IP Port=1250\r\n") != std::string::npos);
 }
 
@@ -118,7 +118,7 @@ void TestStartup::appPathEndsInOneSeparator() {
     FakeClock clock;
     Server s(Ports{sockets, serial, files, clock, view, Timers{a, b, c, d, e, r, w, l}},
              folder.toStdString(), '/');
-    s.Form_Load();
+    s.Start();
     QTEST(QString::fromStdString(s.state().AppPath), "appPath");
 }
 
@@ -150,7 +150,7 @@ void TestStartup::shutdownRecordsConnectedClients() {
     f.view.rows.clear();
     size_t rowsAtWrite = 0;
     f.files.onWrite = [&] { rowsAtWrite = f.view.rows.size(); };
-    f.server->Form_Unload();
+    f.server->Stop();
     QCOMPARE(rowsAtWrite, size_t(2));  // the records come before the settings file
     QCOMPARE(f.view.rows.size(), size_t(2));
     QCOMPARE(f.view.rows[0].address, std::string("10.0.0.1"));
@@ -164,7 +164,7 @@ void TestStartup::shutdownRecordsConnectedClients() {
 
     // Running it again finds nothing to close and only writes the file again.
     f.view.rows.clear();
-    f.server->CloseServer();
+    f.server->ShutDown();
     QVERIFY(f.view.rows.empty());
 }
 

@@ -254,7 +254,7 @@ void TestStatus::historyKeepsTheWindowsRows() {
     QCOMPARE(expected.size(), 3);
     QVERIFY(expected[0].toObject()["description"].toString().contains("A00002"));
 
-    w.live.server().cmdClearList_Click();  // the operator's Clear empties the page's list too
+    w.live.server().ClearHistory();  // the operator's Clear empties the page's list too
     QTRY_COMPARE_WITH_TIMEOUT(StatusOf(w.Port())["history"].toObject()["rows"].toArray().size(), 0,
                               kAnswerMs);
 }

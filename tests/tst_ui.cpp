@@ -47,7 +47,7 @@ struct UiFixture : FakePlatform {
             informs << title;
             informTexts << text;
         };
-        s.Form_Load();
+        s.Start();
         serial.calls.clear();
         sockets.calls.clear();
     }

@@ -30,7 +30,7 @@ struct Site {
         o.folder = dir.path();
         o.comDevices.insert(1, tty.path());
         host = std::make_unique<ServerHost>(o, view);
-        host->server().Form_Load();
+        host->server().Start();
     }
     int Reports(const std::string& title) const {
         return int(std::count_if(view.reports.begin(), view.reports.end(),

@@ -116,7 +116,7 @@ frmQuorvex::frmQuorvex(QWidget* parent) : QMainWindow(parent) {
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Disconnect All Clients"), this, [this] {
-        if (server_) server_->mnuDisconnectAllClients_Click();
+        if (server_) server_->DisconnectAllClients();
     });
     file->addSeparator();
     file->addAction(QStringLiteral("&Setup"), this, &frmQuorvex::mnuSetup_Click);
@@ -250,11 +250,11 @@ void frmQuorvex::closeEvent(QCloseEvent* e) {
     e->accept();
     if (unloading_ || !server_) return;
     unloading_ = true;
-    server_->Form_Unload();
+    server_->Stop();
 }
 
 void frmQuorvex::cmdClearList_Click() {
-    if (server_) server_->cmdClearList_Click();
+    if (server_) server_->ClearHistory();
     lstCmdHistory_->setFocus();
 }
 
