@@ -10,6 +10,8 @@
 #include "app/demo_switcher.h"
 #include "app/headless_view.h"
 #include "app/server_host.h"
+#include "app/settings_commands.h"
+#include "app/settings_watch.h"
 #include "app/shutdown_signals.h"
 #include "app/window_front.h"
 #include "base/version.h"
@@ -29,7 +31,9 @@ bool HasDisplay() {
 bool WantsHeadless(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (QByteArray(argv[i]) == "--headless" || QByteArray(argv[i]) == "--version" ||
-            QByteArray(argv[i]) == "--help" || QByteArray(argv[i]) == "-h")
+            QByteArray(argv[i]) == "--help" || QByteArray(argv[i]) == "-h" ||
+            QByteArray(argv[i]) == "--show-settings" || QByteArray(argv[i]) == "--set" ||
+            QByteArray(argv[i]).startsWith("--set=") || QByteArray(argv[i]) == "--set-password")
             return true;
     return false;
 }
@@ -39,6 +43,7 @@ struct Parsed {
     bool headless = false;
     QString screenshots;
     bool demo = false;
+    qv::SettingsCommand settings;
 };
 
 // In the demo every COM port not named by --com is the simulated switcher.
@@ -122,9 +127,31 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
                        "only requests addressed to its own address or localhost otherwise."),
         QStringLiteral("NAME"));
     parser.addOption(statusName);
+    const QCommandLineOption showSettings(
+        QStringLiteral("show-settings"),
+        QStringLiteral("Print the settings of DIR's quorvex.ini, one Key=Value a line (the "
+                       "password only as set or not set), then exit."));
+    parser.addOption(showSettings);
+    const QCommandLineOption set(
+        QStringLiteral("set"),
+        QStringLiteral("Set a key of DIR's quorvex.ini (repeatable): Serial Port, Baud Rate, "
+                       "TCP/IP Port, Stay On Top, Max List Size, Maintain Log File, Pass Thru. "
+                       "Every value is checked, the file written once, then exit. A server "
+                       "running on DIR applies the change at once."),
+        QStringLiteral("KEY=VALUE"));
+    parser.addOption(set);
+    const QCommandLineOption setPassword(
+        QStringLiteral("set-password"),
+        QStringLiteral("Set the client password in DIR's quorvex.ini from standard input (asked "
+                       "twice without echo on a terminal, else its first line; empty: no "
+                       "password), then exit. A server running on DIR takes it at once."));
+    parser.addOption(setPassword);
     parser.process(app);
 
     Parsed p;
+    p.settings.show = parser.isSet(showSettings);
+    p.settings.sets = parser.values(set);
+    p.settings.setPassword = parser.isSet(setPassword);
     p.headless = parser.isSet(headless);
     p.screenshots = parser.value(shots);
     p.demo = parser.isSet(demo);
@@ -175,6 +202,9 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
 }
 
 int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
+    bool refused = false;
+    const auto lock = qv::LockFolder(options.folder, &refused);
+    if (refused) return 1;
     qv::HeadlessView view;
     qv::ServerHost host(options, view);
     if (!host.StartStatusPage()) return 1;
@@ -184,7 +214,11 @@ int RunHeadless(QCoreApplication& app, const qv::HostOptions& options) {
     qv::SlowedAddressPrinter slowed;
     server.AddWatch(slowed);
     qv::OnStopSignal(&app, [&server] { server.Stop(); });
+    host.LocalOnlyUntilPassword();  // before the first client can come
     server.Start();
+    host.LocalOnlyUntilPassword();  // the password read
+    qv::SettingsWatch watch(server, options.folder);
+    qv::OnReloadSignal(&app, [&server] { server.ReloadSettings(); });
     host.Started();
     return app.exec();
 }
@@ -207,6 +241,7 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         std::unique_ptr<qv::DemoSwitcher> demo;  // goes before the application object
         Parsed p = ParseCommandLine(app);
+        if (p.settings.Any()) return qv::RunSettingsCommand(p.host.folder, p.settings);
         if (!StartDemo(p, demo)) return 1;
         return RunHeadless(app, p.host);
     }

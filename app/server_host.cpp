@@ -17,15 +17,32 @@ ServerHost::ServerHost(const HostOptions& options, IView& view)
     server_->SetLoginTimeout(options.loginTimeoutMs);
     sockets_.SetListenAddress(options.listenAddress);
     sockets_.SetAddressFilter(options.allow);
-    service_ = std::make_unique<ServiceStatus>(*server_, notifier_);
+    allowGiven_ = !options.allow.Empty();
+    service_ = std::make_unique<ServiceStatus>(*server_, notifier_, sockets_);
+    sockets_.OnLocalOnlyRefusal([this] { service_->StatusChanged(); });
     server_->AddWatch(*service_);
     statusAt_ = options.status;
     statusNames_ = options.statusNames;
 }
 
+void ServerHost::LocalOnlyUntilPassword() {
+    if (allowGiven_) return;  // the ranges given say who may come
+    if (!doorWatched_) {
+        doorWatched_ = true;
+        server_->AddWatch(door_);
+    }
+    UpdateDoor();
+}
+
+void ServerHost::UpdateDoor() {
+    sockets_.SetLocalOnly(!allowGiven_ && server_->settings().Password.empty());
+    service_->StatusChanged();
+}
+
 bool ServerHost::StartStatusPage() {
     if (!statusAt_) return true;
     status_ = std::make_unique<StatusServer>(*server_, sockets_);
+    status_->LocalOnlyFrom([this] { return sockets_.LocalOnly(); });
     status_->AnswerTo(statusNames_);
     QString error;
     const QString where = statusAt_->address.protocol() == QAbstractSocket::IPv6Protocol

@@ -44,8 +44,21 @@ class ServerHost {
     // listen.
     bool StartStatusPage();
     StatusServer* status() { return status_.get(); }
+    // Without a window and without --allow: clients from this machine only while no password
+    // is set; a password set while running opens the door at once.
+    void LocalOnlyUntilPassword();
 
   private:
+    class PasswordDoor final : public IServerWatch {
+      public:
+        explicit PasswordDoor(ServerHost& host) : host_(host) {}
+        void SettingsChanged() override { host_.UpdateDoor(); }
+
+      private:
+        ServerHost& host_;
+    };
+    void UpdateDoor();
+
     QtSocketArray sockets_;
     QtSerialPort serial_;
     ServiceNotifier notifier_;
@@ -57,6 +70,9 @@ class ServerHost {
     std::optional<StatusEndpoint> statusAt_;
     QStringList statusNames_;
     std::unique_ptr<StatusServer> status_;  // reads server_, so it goes first
+    bool allowGiven_ = false;
+    bool doorWatched_ = false;
+    PasswordDoor door_{*this};
 };
 
 }  // namespace qv

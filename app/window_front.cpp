@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "app/settings_watch.h"
 #include "app/shutdown_signals.h"
 #include "ui/frm_change_password.h"
 #include "ui/frm_quorvex.h"
@@ -75,12 +76,17 @@ int RunWindow(QApplication& app, const HostOptions& options, const QString& scre
     QFont font = QApplication::font();
     font.setPointSizeF(7.5);
     QApplication::setFont(font);
+    bool refused = false;
+    const auto lock = LockFolder(options.folder, &refused);
+    if (refused) return 1;
     frmQuorvex window;
     ServerHost host(options, window);
     if (!host.StartStatusPage()) return 1;
     window.Attach(host.server());
     OnStopSignal(&app, [&window] { window.close(); });  // SIGTERM closes the window: shut-down
     host.server().Start();
+    SettingsWatch watch(host.server(), options.folder);
+    OnReloadSignal(&app, [&host] { host.server().ReloadSettings(); });
     host.Started();
     if (const QScreen* screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());

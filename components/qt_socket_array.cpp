@@ -156,6 +156,20 @@ void QtSocketArray::OnAcceptable() {
                 net::Abort(h);
                 continue;
             }
+        } else if (localOnly_) {
+            const QHostAddress peer(QString::fromStdString(net::PeerAddress(h)));
+            if (!Unmapped(peer).isLoopback()) {
+                if (filter_.ShouldSay(peer, clock_.elapsed()))
+                    std::fprintf(stderr,
+                                 "quorvex: refused a connection from %s: no password is set: only "
+                                 "local clients are taken; set one with quorvex --set-password or "
+                                 "allow addresses with --allow\n",
+                                 qPrintable(Unmapped(peer).toString()));
+                net::Abort(h);
+                ++localOnlyRefusals_;
+                if (localOnlyRefused_) localOnlyRefused_();
+                continue;
+            }
         }
         nextRequestId_ = nextRequestId_ == kIntegerMax ? 1 : nextRequestId_ + 1;
         const Long id = nextRequestId_;

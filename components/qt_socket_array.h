@@ -24,6 +24,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -109,6 +110,13 @@ class QtSocketArray final : public QObject, public ISocketArray {
     void SetListenAddress(const QHostAddress& address);
     // Connections from outside these ranges are closed at once, unseen by the server.
     void SetAddressFilter(const AddressFilter& filter) { filter_ = filter; }
+    // With no --allow ranges: true takes clients from this machine only (loopback) and refuses
+    // others as the ranges refuse them.
+    void SetLocalOnly(bool on) { localOnly_ = on; }
+    bool LocalOnly() const { return localOnly_ && filter_.Empty(); }
+    // Clients from other machines refused for that so far, and who is told of each.
+    long long LocalOnlyRefusals() const { return localOnlyRefusals_; }
+    void OnLocalOnlyRefusal(std::function<void()> told) { localOnlyRefused_ = std::move(told); }
 
   private:
     // Notifiers may go while they signal: they are disabled and deleted from the event loop.
@@ -186,6 +194,9 @@ class QtSocketArray final : public QObject, public ISocketArray {
     qint64 lastRunNs_ = std::numeric_limits<qint64>::min() / 2;  // long before any run
     qint64 nextFanOutNs_ = 0;
     AddressFilter filter_;
+    bool localOnly_ = false;
+    long long localOnlyRefusals_ = 0;
+    std::function<void()> localOnlyRefused_;
 };
 
 }  // namespace qv

@@ -37,17 +37,19 @@ void ServiceNotifier::Ready() {
 #endif
 }
 
-std::string ServiceNotifier::StatusText(int clients, bool linkOpen) {
+std::string ServiceNotifier::StatusText(int clients, bool linkOpen, bool localOnly) {
     std::string s = std::to_string(clients) + (clients == 1 ? " client" : " clients");
     s += " connected, switcher link ";
     s += linkOpen ? "open" : "down, retrying";
+    if (localOnly)
+        s += "; no password is set: only local clients are taken (quorvex --set-password)";
     return s;
 }
 
-void ServiceNotifier::SetState(int clients, bool linkOpen) {
+void ServiceNotifier::SetState(int clients, bool linkOpen, bool localOnly) {
     // Closing the port at shut-down is no news.
     if (stopping_) return;
-    const std::string text = StatusText(clients, linkOpen);
+    const std::string text = StatusText(clients, linkOpen, localOnly);
     if (text == status_) return;
     status_ = text;
     if (ready_) Send("STATUS=" + text);

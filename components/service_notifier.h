@@ -17,11 +17,12 @@ class ServiceNotifier final : public QObject {
     void Ready();
     // STATUS= with the clients and the switcher link, sent only when the text changes (kept
     // until READY: start-up's changes are one status).
-    void SetState(int clients, bool linkOpen);
+    void SetState(int clients, bool linkOpen, bool localOnly = false);
     // STOPPING=1 once, and no more pings.
     void Stopping();
     // The status line, e.g. "2 clients connected, switcher link open".
-    static std::string StatusText(int clients, bool linkOpen);
+    // With localOnly it says that only local clients are taken, for want of a password.
+    static std::string StatusText(int clients, bool linkOpen, bool localOnly = false);
     // The ping interval in ms, 0 when the manager wants no pings.
     int WatchdogIntervalMs() const { return watchdog_.isActive() ? watchdog_.interval() : 0; }
 

@@ -325,6 +325,7 @@ QJsonObject StatusServer::StatusJson() const {
                                   {"logFile", Text(st.StatusPanel[2])},
                                   {"passThru", Text(st.StatusPanel[3])}}},
         {"connectedClients", st.ConnectionCount},
+        {"localClientsOnly", localOnly_ && localOnly_()},
         {"counters", QJsonObject{{"logins", double(n.Logins)},
                                  {"failedLogins", double(n.FailedLogins)},
                                  {"addressesSlowed", double(AddressesSlowed(server_))},

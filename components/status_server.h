@@ -28,6 +28,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "base/ports.h"
@@ -74,6 +75,8 @@ class StatusServer final : public QObject, private IRecordSink {
     // Reads server and sockets; both must outlive this object.
     StatusServer(Server& server, const ISocketArray& sockets, QObject* parent = nullptr);
     ~StatusServer() override;
+    // Tells whether clients are taken from this machine only (for want of a password).
+    void LocalOnlyFrom(std::function<bool()> localOnly) { localOnly_ = std::move(localOnly); }
 
     // Starts listening; false with the reason in error.
     bool Listen(const StatusEndpoint& at, QString* error);
@@ -95,6 +98,7 @@ class StatusServer final : public QObject, private IRecordSink {
     StatusEndpoint at_;
     QStringList names_;
     const ISocketArray& sockets_;
+    std::function<bool()> localOnly_;
     std::unique_ptr<Http> http_;
     Listener* listener_ = nullptr;  // owned by http_
     QByteArray snapshot_;           // the last JSON answer

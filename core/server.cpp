@@ -84,6 +84,7 @@ void Server::Start() {
 void Server::InitServer() {
     // Through the mirror, so that the panels it sets are remembered for the status page.
     ReadSettings(settings_, state_.AppPath, p_.files, view_);
+    settingsSeen_ = SettingsFileText();
     view_.SetCaption(Label::CmdHistory,
                      "Command History - [" + std::to_string(settings_.MaxListSize) + " Items]");
     ShowSerialCaption();
@@ -129,11 +130,24 @@ void Server::ShutDown() {
     }
     const Integer n = ClientSlotCount();
     for (int i = 1; i <= n; ++i) CloseClient(static_cast<Integer>(i));
-    WriteSettings();
+    // A file changed by someone else since it was last read holds the newer values.
+    if (SettingsFileText() == settingsSeen_ && !fileIsNewer_) WriteSettings();
 }
 
 void Server::WriteSettings() {
     qv::WriteSettings(settings_, state_.AppPath, p_.files, p_.view);
+    settingsSeen_ = SettingsFileText();
+    fileIsNewer_ = false;
+}
+
+std::optional<std::string> Server::SettingsFileText() const {
+    const std::string path = state_.AppPath + kSettingsFileName;
+    try {
+        if (p_.files.Exists(path)) return p_.files.ReadAll(path);
+    } catch (const ComponentError&) {
+        // Read as missing: the next write replaces it whole.
+    }
+    return std::nullopt;
 }
 
 // ---- lamps, captions and panels ----

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -161,6 +162,8 @@ class IServerWatch {
     // A connection from address was refused: too many of its connections await the password
     // while it is being slowed. Said at most once per kRefusalReportMs per address.
     virtual void ConnectionRefused(const std::string& /*address*/) {}
+    // The password (or another setting) was changed while running.
+    virtual void SettingsChanged() {}
 };
 
 class Server final : public ISocketEvents,
@@ -241,12 +244,21 @@ class Server final : public ISocketEvents,
 
     // The change-password dialog's OK: the new password is taken and the file written.
     void ChangePassword(const std::string& password);
+    // The settings file was changed by someone else while running: what changed is applied as
+    // the setup dialog's OK applies it (its order and failure rules), the password as the
+    // change-password dialog does; nothing is written. A file that is gone or unchanged since
+    // last read or written changes nothing; one that cannot be read is reported and left.
+    void ReloadSettings();
     std::string SerialSettingsText() const;  // as the serial control reads now
     // A report to the operator (non-blocking).
     void Report(const std::string& title, const std::string& text) { view_.Report(title, text); }
 
   private:
     friend class SetupChange;
+
+    // The settings file's text now; nothing when it is missing or cannot be read.
+    std::optional<std::string> SettingsFileText() const;
+    void ApplyReloaded(const Settings& next);
 
     void WireTimers();
     void InitServer();
@@ -312,6 +324,12 @@ class Server final : public ISocketEvents,
     std::string exeFolder_;
     char sep_;
     std::vector<IServerWatch*> watches_;
+    // The settings file as last read or written here: a file that differs at shut-down was
+    // changed by someone else since, and is not overwritten with older values.
+    std::optional<std::string> settingsSeen_;
+    // The file was re-read since the last write, and nothing has been changed here since: it
+    // holds the values chosen last, even where applying one failed.
+    bool fileIsNewer_ = false;
     int serialRetryMs_ = kSerialRetryFirstMs;
     bool sendErrorReported_ = false;  // one "Serial Send Error" per outage
     bool inRun_ = false;              // between BeginRun and EndRun

@@ -34,6 +34,7 @@ SetupChange::Question SetupChange::Run() {
                 }
                 break;
             case Step::Apply:
+                server_.fileIsNewer_ = false;  // the operator's choice goes to the file
                 s.SerialPort = values_.SerialPort;
                 s.BaudRate = values_.BaudRate;
                 s.LogFileOn = values_.LogFileOn;
@@ -100,6 +101,59 @@ void Server::ApplyTcpPort() {
 void Server::ChangePassword(const std::string& password) {
     settings_.Password = password;
     WriteSettings();
+    for (IServerWatch* w : watches_) w->SettingsChanged();
+}
+
+void Server::ReloadSettings() {
+    Settings next = DefaultSettings();
+    std::string error;
+    std::optional<std::string> text;
+    const bool read = PeekSettings(next, state_.AppPath, p_.files, &error, &text);
+    // A file gone (or being replaced) keeps what is in force; the next write makes it again.
+    if (!text || text == settingsSeen_) return;
+    settingsSeen_ = text;
+    fileIsNewer_ = true;
+    if (!read) {
+        view_.Report("File Error", error);
+        return;
+    }
+    ApplyReloaded(next);
+    for (IServerWatch* w : watches_) w->SettingsChanged();
+}
+
+void Server::ApplyReloaded(const Settings& next) {
+    Settings& s = settings_;
+    // As the change-password dialog: the next login checks against it; those in stay in.
+    s.Password = next.Password;
+    if (next.MaxListSize != s.MaxListSize) {
+        s.MaxListSize = next.MaxListSize;
+        history_.Trim();
+        view_.SetCaption(Label::CmdHistory,
+                         "Command History - [" + std::to_string(s.MaxListSize) + " Items]");
+    }
+    // Then as the setup dialog's OK, without its questions.
+    const Integer oldSerialPort = s.SerialPort;
+    const bool serialChange = next.SerialPort != s.SerialPort || next.BaudRate != s.BaudRate;
+    s.SerialPort = next.SerialPort;
+    s.BaudRate = next.BaudRate;
+    if (next.LogFileOn != s.LogFileOn) {
+        s.LogFileOn = next.LogFileOn;
+        ShowLogFilePanel();
+    }
+    if (next.PassThruMode != s.PassThruMode) {
+        s.PassThruMode = next.PassThruMode;
+        ShowPassThruPanel();
+    }
+    if (next.StayOnTopMode != s.StayOnTopMode) {
+        s.StayOnTopMode = next.StayOnTopMode;
+        view_.ApplyZOrder(s.StayOnTopMode);
+    }
+    if (serialChange && !ApplySerialSettings(oldSerialPort)) return;
+    // A port out of range is what start-up would not listen on either: the listener stays.
+    if (next.TcpPort != s.TcpPort && next.TcpPort >= kMinTcpPort && next.TcpPort <= kMaxTcpPort) {
+        s.TcpPort = next.TcpPort;
+        ApplyTcpPort();
+    }
 }
 
 }  // namespace qv

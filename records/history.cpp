@@ -2,9 +2,22 @@
 
 namespace qv {
 
+namespace {
+// A list size below 1 still shows the newest row.
+std::size_t Limit(Integer maxListSize) {
+    return maxListSize < 1 ? 1 : static_cast<std::size_t>(maxListSize);
+}
+}  // namespace
+
+void CommandHistory::Trim() {
+    while (rows_.size() > Limit(maxListSize_)) {
+        rows_.pop_front();
+        view_.HistoryFirstRowRemoved();
+    }
+}
+
 void CommandHistory::Recorded(const ActivityRecord& record) {
-    // A list size below 1 still shows the newest row.
-    const std::size_t limit = maxListSize_ < 1 ? 1 : static_cast<std::size_t>(maxListSize_);
+    const std::size_t limit = Limit(maxListSize_);
     if (rows_.size() >= limit) {
         rows_.pop_front();
         view_.HistoryFirstRowRemoved();

@@ -15,6 +15,8 @@ class CommandHistory final : public IRecordSink {
     void Recorded(const ActivityRecord& record) override;
     // The operator's Clear: empties the history (the log file is not touched).
     void Clear();
+    // Drops the oldest rows past the list size (after the size was made smaller).
+    void Trim();
     const std::deque<HistoryRow>& Rows() const { return rows_; }
 
   private:

@@ -32,7 +32,153 @@ void KeepUnreadFile(Settings& v, const std::string& text, const std::string& fol
     }
 }
 
+// The text once read, standing for the file: a file that fails to read is left as it is, and
+// what is checked is what was read.
+class ReadOnlyText final : public IFileSystem {
+  public:
+    explicit ReadOnlyText(const std::string& text) : text_(text) {}
+    bool Exists(const std::string&) const override { return true; }
+    std::string ReadAll(const std::string&) const override { return text_; }
+    void Remove(const std::string&) override { Refuse(); }
+    void WriteReplace(const std::string&, std::string_view) override { Refuse(); }
+    void Append(const std::string&, std::string_view) override { Refuse(); }
+
+  private:
+    [[noreturn]] static void Refuse() {
+        throw ComponentError(kErrInvalidCall, "Invalid procedure call or argument");
+    }
+    const std::string& text_;
+};
+
+// Keeps the report instead of showing it; shows nothing else.
+class QuietView final : public IView {
+  public:
+    std::string report;
+    void Report(const std::string&, const std::string& text) override {
+        if (report.empty()) report = text;
+    }
+    void HistoryRowAdded(const HistoryRow&) override {}
+    void HistoryFirstRowRemoved() override {}
+    void HistoryCleared() override {}
+    void SetLampColour(Lamp, Long) override {}
+    void SetCaption(Label, const std::string&) override {}
+    void SetToolTip(Label, const std::string&) override {}
+    void SetStatusPanel(int, const std::string&) override {}
+    void ApplyZOrder(Long) override {}
+    void CloseAllWindows() override {}
+};
+
+// A whole decimal number of at most 9 digits, nothing else.
+bool WholeNumber(const std::string& text, long long* n) {
+    if (text.empty() || text.size() > 9) return false;
+    *n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        *n = *n * 10 + (c - '0');
+    }
+    return true;
+}
+
 }  // namespace
+
+Settings DefaultSettings() {
+    Settings v;
+    v.MaxListSize = kDefaultMaxListSize;
+    v.StayOnTopMode = kTopMost;
+    v.SerialPort = kDefaultSerialPort;
+    v.BaudRate = kDefaultBaudRate;
+    v.TcpPort = kDefaultTcpPort;
+    return v;
+}
+
+bool PeekSettings(Settings& v, const std::string& folder, const IFileSystem& files,
+                  std::string* error, std::optional<std::string>* text) {
+    const std::string path = folder + kSettingsFileName;
+    if (text) text->reset();
+    if (!files.Exists(path)) return true;
+    std::string read;
+    try {
+        read = files.ReadAll(path);
+    } catch (const ComponentError& e) {
+        *error = ErrorText("Error Reading quorvex.ini file", e);
+        return false;
+    }
+    if (text) *text = read;
+    ReadOnlyText readOnly(read);
+    QuietView quiet;
+    ReadSettings(v, folder, readOnly, quiet);
+    if (quiet.report.empty()) return true;
+    *error = quiet.report;
+    return false;
+}
+
+std::vector<std::pair<std::string, std::string>> SettingsShown(const Settings& v) {
+    const auto yesNo = [](bool b) { return std::string(b ? "Yes" : "No"); };
+    return {
+        {"Serial Port", std::to_string(v.SerialPort)},
+        {"Baud Rate", v.BaudRate},
+        {"TCP/IP Port", std::to_string(v.TcpPort)},
+        {"Stay On Top", yesNo(v.StayOnTopMode == kTopMost)},
+        {"Max List Size", std::to_string(v.MaxListSize)},
+        {"Maintain Log File", yesNo(v.LogFileOn)},
+        {"Pass Thru", yesNo(v.PassThruMode)},
+        {"Password", v.Password.empty() ? "not set" : "set"},
+    };
+}
+
+bool SetSettingText(Settings& v, const std::string& key, const std::string& value,
+                    std::string* why) {
+    long long n = 0;
+    const auto yesNo = [&](bool* out) {
+        if (value == "Yes" || value == "No") {
+            *out = value == "Yes";
+            return true;
+        }
+        *why = "Yes or No";
+        return false;
+    };
+    if (key == "Serial Port") {
+        if (!WholeNumber(value, &n) || n < 1 || n > kComPortCount) {
+            *why = "a COM port number from 1 to " + std::to_string(kComPortCount);
+            return false;
+        }
+        v.SerialPort = static_cast<Integer>(n);
+    } else if (key == "Baud Rate") {
+        for (const char* rate : kBaudRates)
+            if (value == rate) {
+                v.BaudRate = value;
+                return true;
+            }
+        *why = "one of 2400, 9600, 14400, 19200, 38400, 57600, 115200, 128000";
+        return false;
+    } else if (key == "TCP/IP Port") {
+        if (!WholeNumber(value, &n) || n < kMinTcpPort || n > kMaxTcpPort) {
+            *why = "a port number from 1 to 65535";
+            return false;
+        }
+        v.TcpPort = static_cast<Long>(n);
+    } else if (key == "Stay On Top") {
+        bool on = false;
+        if (!yesNo(&on)) return false;
+        v.StayOnTopMode = on ? kTopMost : kNotTopMost;
+    } else if (key == "Max List Size") {
+        if (!WholeNumber(value, &n) || n < 1 || n > kIntegerMax) {
+            *why = "a number of rows from 1 to " + std::to_string(kIntegerMax);
+            return false;
+        }
+        v.MaxListSize = static_cast<Integer>(n);
+    } else if (key == "Maintain Log File") {
+        if (!yesNo(&v.LogFileOn)) return false;
+    } else if (key == "Pass Thru") {
+        if (!yesNo(&v.PassThruMode)) return false;
+    } else {
+        *why =
+            "a key of Serial Port, Baud Rate, TCP/IP Port, Stay On Top, Max List Size, "
+            "Maintain Log File, Pass Thru";
+        return false;
+    }
+    return true;
+}
 
 std::string ScramblePassword(const std::string& plain) {
     std::string out = plain;

@@ -1,7 +1,10 @@
 // The settings file quorvex.ini: eight keys in section CONFIGURATION, owned here.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/ports.h"
 
@@ -39,6 +42,30 @@ constexpr Integer kComPortCount = 16;
 inline std::string SerialSettingsFor(const std::string& baudRate) {
     return baudRate + ",n,8,1";
 }
+
+// The baud rates offered for choice.
+inline constexpr const char* kBaudRates[] = {"2400",  "9600",  "14400",  "19200",
+                                             "38400", "57600", "115200", "128000"};
+
+// The start-up values, as in force without a file.
+Settings DefaultSettings();
+
+// Reads the file in folder over v without touching the file or any view: a missing file changes
+// nothing; a file that cannot be read gives false and the reason in *error. The text read, or
+// nothing when there is no file, goes to *text when given.
+bool PeekSettings(Settings& v, const std::string& folder, const IFileSystem& files,
+                  std::string* error, std::optional<std::string>* text = nullptr);
+
+// The settings as the file holds them, in file order, as "Key" and value text; the password as
+// "set" or "not set", never its text.
+std::vector<std::pair<std::string, std::string>> SettingsShown(const Settings& v);
+
+// Sets one setting from its file key and a value text, with the setup dialog's rules where it
+// has them (COM 1 to 16, the baud rates offered, TCP port 1 to 65535, Yes or No, a list size of
+// 1 to 32767). False with the reason in *why on an unknown key or a value out of bounds. The
+// password is not set this way.
+bool SetSettingText(Settings& v, const std::string& key, const std::string& value,
+                    std::string* why);
 
 // Loads the settings from folder over the start-up values and sets status-bar panels 2 and 3. A
 // missing file changes nothing; a read error is reported, the file's text kept as

@@ -13,6 +13,7 @@
 #include <csignal>
 
 #include "live.h"
+#include "netns.h"
 
 using namespace qv;
 using namespace qv::test;
@@ -153,43 +154,6 @@ struct Program {
             ::kill(static_cast<pid_t>(proc.processId()), SIGTERM);
             if (!proc.waitForFinished(5000)) proc.kill();
         }
-    }
-};
-
-// Runs a command; true when it ran and succeeded.
-bool Run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-// A network namespace with a veth pair into it, torn down on destruction.
-struct Namespace {
-    QString name, outer, inner, outerAddress, innerAddress;
-    bool up = false;
-
-    Namespace() {
-        const qint64 id = QCoreApplication::applicationPid() % 10000;
-        name = QStringLiteral("qvtest%1").arg(id);
-        outer = QStringLiteral("qvo%1").arg(id);
-        inner = QStringLiteral("qvi%1").arg(id);
-        const int net = int(id % 60) * 4;  // a /30 inside 192.0.2.0/24 (TEST-NET-1)
-        outerAddress = QStringLiteral("192.0.2.%1").arg(net + 1);
-        innerAddress = QStringLiteral("192.0.2.%1").arg(net + 2);
-        if (!Run("ip", {"netns", "add", name})) return;
-        up = Run("ip", {"link", "add", outer, "type", "veth", "peer", "name", inner}) &&
-             Run("ip", {"link", "set", inner, "netns", name}) &&
-             Run("ip", {"addr", "add", outerAddress + "/30", "dev", outer}) &&
-             Run("ip", {"link", "set", outer, "up"}) &&
-             Inside({"ip", "addr", "add", innerAddress + "/30", "dev", inner}) &&
-             Inside({"ip", "link", "set", inner, "up"});
-    }
-    ~Namespace() {
-        Run("ip", {"netns", "del", name});
-        Run("ip", {"link", "del", outer});  // normally gone with its peer already
-    }
-    bool Inside(const QStringList& command) {
-        return Run("ip", QStringList{"netns", "exec", name} + command);
     }
 };
 

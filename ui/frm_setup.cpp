@@ -12,9 +12,6 @@
 namespace qv {
 
 namespace {
-const char* const kBaudRates[] = {"2400",  "9600",  "14400",  "19200",
-                                  "38400", "57600", "115200", "128000"};
-
 QString ComEntry(int n) {
     return QStringLiteral("Com  %1").arg(n);
 }  // "Com", sign position, n
