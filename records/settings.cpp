@@ -79,6 +79,22 @@ bool WholeNumber(const std::string& text, long long* n) {
     return true;
 }
 
+// The eight keys in the file's order, with the password as given.
+std::vector<std::pair<std::string, std::string>> KeyValues(const Settings& v,
+                                                           std::string password) {
+    const auto yesNo = [](bool b) { return std::string(b ? "Yes" : "No"); };
+    return {
+        {"Serial Port", std::to_string(v.SerialPort)},
+        {"Baud Rate", v.BaudRate},
+        {"TCP/IP Port", std::to_string(v.TcpPort)},
+        {"Stay On Top", yesNo(v.StayOnTopMode == kTopMost)},
+        {"Max List Size", std::to_string(v.MaxListSize)},
+        {"Maintain Log File", yesNo(v.LogFileOn)},
+        {"Pass Thru", yesNo(v.PassThruMode)},
+        {"Password", std::move(password)},
+    };
+}
+
 }  // namespace
 
 Settings DefaultSettings() {
@@ -113,17 +129,7 @@ bool PeekSettings(Settings& v, const std::string& folder, const IFileSystem& fil
 }
 
 std::vector<std::pair<std::string, std::string>> SettingsShown(const Settings& v) {
-    const auto yesNo = [](bool b) { return std::string(b ? "Yes" : "No"); };
-    return {
-        {"Serial Port", std::to_string(v.SerialPort)},
-        {"Baud Rate", v.BaudRate},
-        {"TCP/IP Port", std::to_string(v.TcpPort)},
-        {"Stay On Top", yesNo(v.StayOnTopMode == kTopMost)},
-        {"Max List Size", std::to_string(v.MaxListSize)},
-        {"Maintain Log File", yesNo(v.LogFileOn)},
-        {"Pass Thru", yesNo(v.PassThruMode)},
-        {"Password", v.Password.empty() ? "not set" : "set"},
-    };
+    return KeyValues(v, v.Password.empty() ? "not set" : "set");
 }
 
 bool SetSettingText(Settings& v, const std::string& key, const std::string& value,
@@ -265,18 +271,7 @@ void ReadSettings(Settings& v, const std::string& folder, IFileSystem& files, IV
 void WriteSettings(const Settings& v, const std::string& folder, IFileSystem& files,
                    IReporter& reporter) {
     try {
-        const std::string password = ScramblePassword(v.Password);
-        const auto yesNo = [](bool b) { return std::string(b ? "Yes" : "No"); };
-        const std::vector<std::pair<std::string, std::string>> keys = {
-            {"Serial Port", std::to_string(v.SerialPort)},
-            {"Baud Rate", v.BaudRate},
-            {"TCP/IP Port", std::to_string(v.TcpPort)},
-            {"Stay On Top", yesNo(v.StayOnTopMode == kTopMost)},
-            {"Max List Size", std::to_string(v.MaxListSize)},
-            {"Maintain Log File", yesNo(v.LogFileOn)},
-            {"Pass Thru", yesNo(v.PassThruMode)},
-            {"Password", password},
-        };
+        const auto keys = KeyValues(v, ScramblePassword(v.Password));
         files.WriteReplace(folder + kSettingsFileName, IniSection(kSettingsSection, keys));
     } catch (const ComponentError& e) {
         reporter.Report("File Error", ErrorText("Error Writing quorvex.ini file", e));
