@@ -106,7 +106,7 @@ Parsed ParseCommandLine(const QCoreApplication& app) {
     const QCommandLineOption allow(
         QStringLiteral("allow"),
         QStringLiteral("Take clients from this address or range only (repeatable). Default: "
-                       "every address."),
+                       "every address; headless with no password set, this machine only."),
         QStringLiteral("ADDRESS[/PREFIX]"));
     parser.addOption(allow);
     const QCommandLineOption loginTimeout(
