@@ -10,18 +10,10 @@
 
 namespace qv {
 
-class HeadlessView final : public IView {
+class HeadlessView final : public NullView {
   public:
     explicit HeadlessView(std::FILE* err = stderr) : err_(err) {}
     void Report(const std::string& title, const std::string& text) override;
-    void HistoryRowAdded(const HistoryRow&) override {}
-    void HistoryFirstRowRemoved() override {}
-    void HistoryCleared() override {}
-    void SetLampColour(Lamp, Long) override {}
-    void SetCaption(Label, const std::string&) override {}
-    void SetToolTip(Label, const std::string&) override {}
-    void SetStatusPanel(int, const std::string&) override {}
-    void ApplyZOrder(Long) override {}
     void CloseAllWindows() override;
 
   private:

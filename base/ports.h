@@ -52,6 +52,22 @@ class IView : public IReporter, public IHistoryView {
     virtual void CloseAllWindows() = 0;
 };
 
+// A view that shows nothing: those who need part of a view (a headless stand-in, a quiet
+// reader of the settings) override that part only.
+class NullView : public IView {
+  public:
+    void Report(const std::string&, const std::string&) override {}
+    void HistoryRowAdded(const HistoryRow&) override {}
+    void HistoryFirstRowRemoved() override {}
+    void HistoryCleared() override {}
+    void SetLampColour(Lamp, Long) override {}
+    void SetCaption(Label, const std::string&) override {}
+    void SetToolTip(Label, const std::string&) override {}
+    void SetStatusPanel(int, const std::string&) override {}
+    void ApplyZOrder(Long) override {}
+    void CloseAllWindows() override {}
+};
+
 // A window timer with the timer rule: enabling an enabled timer leaves its period running;
 // setting the interval, or disabling and enabling, starts a new full period.
 class ITimer {

@@ -51,23 +51,15 @@ struct Files final : IFileSystem {
     void Append(const std::string& p, std::string_view d) override { files[p].append(d); }
 };
 
-struct View final : IView {
+struct View final : NullView {
     std::vector<std::pair<std::string, std::string>> reports;
     std::map<int, std::string> panels;
     int panelSets = 0;
     void Report(const std::string& t, const std::string& x) override { reports.push_back({t, x}); }
-    void HistoryRowAdded(const HistoryRow&) override {}
-    void HistoryFirstRowRemoved() override {}
-    void HistoryCleared() override {}
-    void SetLampColour(Lamp, Long) override {}
-    void SetCaption(Label, const std::string&) override {}
-    void SetToolTip(Label, const std::string&) override {}
     void SetStatusPanel(int p, const std::string& t) override {
         panels[p] = t;
         ++panelSets;
     }
-    void ApplyZOrder(Long) override {}
-    void CloseAllWindows() override {}
 };
 
 bool Same(const Settings& a, const Settings& b) {

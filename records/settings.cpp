@@ -51,21 +51,12 @@ class ReadOnlyText final : public IFileSystem {
 };
 
 // Keeps the report instead of showing it; shows nothing else.
-class QuietView final : public IView {
+class QuietView final : public NullView {
   public:
     std::string report;
     void Report(const std::string&, const std::string& text) override {
         if (report.empty()) report = text;
     }
-    void HistoryRowAdded(const HistoryRow&) override {}
-    void HistoryFirstRowRemoved() override {}
-    void HistoryCleared() override {}
-    void SetLampColour(Lamp, Long) override {}
-    void SetCaption(Label, const std::string&) override {}
-    void SetToolTip(Label, const std::string&) override {}
-    void SetStatusPanel(int, const std::string&) override {}
-    void ApplyZOrder(Long) override {}
-    void CloseAllWindows() override {}
 };
 
 // A whole decimal number of at most 9 digits, nothing else.
