@@ -52,7 +52,7 @@ void Server::TrimFreeSlots() {
         state_.Clients.Shrink();
         --n;
     }
-    SlotFreed(static_cast<Integer>(n + 1));
+    SlotFreed(n + 1);  // an int: past the last slot number is no slot number
 }
 
 void Server::ConnectionRequest(Long requestId) {
@@ -146,8 +146,8 @@ void Server::CheckLingeringClients() {
     TrimFreeSlots();
 }
 
-void Server::SlotFreed(Integer index) {
-    freeFrom_ = std::min<int>(freeFrom_, index);
+void Server::SlotFreed(int index) {
+    freeFrom_ = std::min(freeFrom_, index);
 }
 
 void Server::DropClient(Integer index) {

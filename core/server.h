@@ -291,7 +291,7 @@ class Server final : public ISocketEvents,
     void PutOffLongestAwaiting();
     // Slots above the highest in use go, so that loops over the clients cost what is connected.
     void TrimFreeSlots();
-    void SlotFreed(Integer index);
+    void SlotFreed(int index);
     bool LineHasRoom(std::size_t n) override;
     void BumpIdleTicks();
     void OpenSerialPort();
